@@ -1,0 +1,97 @@
+# Building setup programs: the product setup and the test variants with payloads
+# of their own share this one function, so every variant is made exactly as the
+# shipped file is (same resources, same entry point, stamped header checksum).
+
+# Payload item times come from one fixed source, so that two builds of the same
+# commit give byte-identical files: SOURCE_DATE_EPOCH, else the commit's time.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(LARKSPAN_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+else()
+    execute_process(COMMAND git log -1 --format=%ct
+        WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}"
+        OUTPUT_VARIABLE LARKSPAN_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+        ERROR_QUIET RESULT_VARIABLE git_result)
+    if(NOT git_result EQUAL 0 OR LARKSPAN_SOURCE_DATE_EPOCH STREQUAL "")
+        set(LARKSPAN_SOURCE_DATE_EPOCH 1767225600) # 2026-01-01, for a tree without history
+    endif()
+endif()
+
+set(LARKSPAN_HOST_BIN "${LARKSPAN_HOST_TOOLS_DIR}/bin")
+foreach(tool pack gifgen icongen pestamp)
+    set(LARKSPAN_TOOL_${tool} "${LARKSPAN_HOST_BIN}/larkspan-${tool}")
+endforeach()
+set(LARKSPAN_HAVE_HOST_TOOLS ON)
+foreach(tool pack gifgen icongen pestamp)
+    if(NOT EXISTS "${LARKSPAN_TOOL_${tool}}")
+        set(LARKSPAN_HAVE_HOST_TOOLS OFF)
+    endif()
+endforeach()
+if(NOT LARKSPAN_HAVE_HOST_TOOLS)
+    message(WARNING "Host tools not found in ${LARKSPAN_HOST_BIN}: no setup program is built. "
+                    "Build tools/ natively first (scripts/build does), then configure again.")
+endif()
+
+set(LARKSPAN_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
+file(MAKE_DIRECTORY "${LARKSPAN_GENERATED_DIR}")
+
+# larkspan_add_setup(<target>
+#     [OUTPUT <file>]             where the finished .exe goes (default: <build>/setups/<target>.exe)
+#     [PAYLOAD <item>...]         [storedName=]path, item 0 first (the program the setup starts);
+#                                 generator expressions such as $<TARGET_FILE:x> are fine
+#     [PAYLOAD_ARCHIVE <file>]    use this ready archive instead of packing PAYLOAD
+#     [PACK_OPTIONS <opt>...]     options for larkspan-pack, given before the items
+#     [DEPENDS <target>...]       targets the payload is made from
+#     [EMPTY_PAYLOAD]             RCDATA 118 present but 0 bytes long
+#     [NO_PAYLOAD])               no RCDATA 118 at all
+function(larkspan_add_setup target)
+    if(NOT LARKSPAN_HAVE_HOST_TOOLS)
+        return()
+    endif()
+    cmake_parse_arguments(S "EMPTY_PAYLOAD;NO_PAYLOAD" "OUTPUT;PAYLOAD_ARCHIVE" "PAYLOAD;PACK_OPTIONS;DEPENDS" ${ARGN})
+    set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}.files")
+    file(MAKE_DIRECTORY "${dir}")
+    if(NOT S_OUTPUT)
+        set(S_OUTPUT "${CMAKE_BINARY_DIR}/setups/${target}.exe")
+    endif()
+
+    set(payload_rc "${dir}/payload.rc")
+    if(S_NO_PAYLOAD)
+        file(WRITE "${payload_rc}.in" "/* this setup carries no payload resource */\n")
+    else()
+        if(S_EMPTY_PAYLOAD)
+            set(archive "${dir}/empty.payload")
+            file(WRITE "${archive}" "")
+        elseif(S_PAYLOAD_ARCHIVE)
+            set(archive "${S_PAYLOAD_ARCHIVE}")
+        else()
+            set(archive "${dir}/payload.zip")
+            set(item_files)
+            foreach(item IN LISTS S_PAYLOAD)
+                string(REGEX REPLACE "^[^=]*=" "" path "${item}")
+                list(APPEND item_files "${path}")
+            endforeach()
+            add_custom_command(OUTPUT "${archive}"
+                COMMAND "${LARKSPAN_TOOL_pack}" --time ${LARKSPAN_SOURCE_DATE_EPOCH} ${S_PACK_OPTIONS} -o "${archive}" ${S_PAYLOAD}
+                DEPENDS ${item_files} ${S_DEPENDS} "${LARKSPAN_TOOL_pack}"
+                COMMENT "Packing the payload of ${target}"
+                VERBATIM)
+        endif()
+        file(WRITE "${payload_rc}.in"
+            "#include <windows.h>\n"
+            "LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n"
+            "118 RCDATA \"${archive}\"\n")
+        set_source_files_properties("${payload_rc}" PROPERTIES OBJECT_DEPENDS "${archive}")
+    endif()
+    configure_file("${payload_rc}.in" "${payload_rc}" COPYONLY)
+
+    add_executable(${target} WIN32 "${payload_rc}" $<TARGET_OBJECTS:larkspan_resources> $<TARGET_OBJECTS:larkspan_setup_entry>)
+    target_link_libraries(${target} PRIVATE larkspan_setup_core)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${dir}")
+    get_filename_component(out_dir "${S_OUTPUT}" DIRECTORY)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND "${LARKSPAN_TOOL_pestamp}" "$<TARGET_FILE:${target}>"
+        COMMAND "${CMAKE_COMMAND}" -E make_directory "${out_dir}"
+        COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:${target}>" "${S_OUTPUT}"
+        VERBATIM)
+    set_target_properties(${target} PROPERTIES LARKSPAN_SETUP_FILE "${S_OUTPUT}")
+endfunction()

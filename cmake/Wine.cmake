@@ -1,0 +1,60 @@
+# Tests of the cross build run under Wine. Every Windows test program is started
+# through cmake/wine-run.sh (the crosscompiling emulator) and needs the fixture
+# "wine", which starts a persistent wineserver (and Xvfb when there is no display)
+# before the first test and stops it after the last.
+
+set(LARKSPAN_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix used by the tests")
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/cmake/wine-run.sh")
+set(LARKSPAN_TEST_ENV "LARKSPAN_WINEPREFIX=${LARKSPAN_WINEPREFIX}")
+
+add_test(NAME wine.start COMMAND "${CMAKE_SOURCE_DIR}/cmake/wine-fixture.sh" start)
+add_test(NAME wine.stop COMMAND "${CMAKE_SOURCE_DIR}/cmake/wine-fixture.sh" stop)
+set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${LARKSPAN_TEST_ENV}" TIMEOUT 300)
+set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${LARKSPAN_TEST_ENV}")
+
+# larkspan_add_wine_test(<name> COMMAND <target-or-exe> [args...]
+#                        [LABELS <label>...] [TIMEOUT <s>] [ENVIRONMENT <VAR=value>...] [SERIAL])
+# One CTest test per Windows test program run; the program runs under Wine.
+# SERIAL keeps the test away from every other SERIAL test (tests that drive windows).
+function(larkspan_add_wine_test name)
+    cmake_parse_arguments(T "SERIAL" "TIMEOUT;WORKING_DIRECTORY" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    if(NOT T_WORKING_DIRECTORY)
+        set(T_WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
+    endif()
+    add_test(NAME ${name} COMMAND ${T_COMMAND} WORKING_DIRECTORY "${T_WORKING_DIRECTORY}")
+    set_tests_properties(${name} PROPERTIES
+        FIXTURES_REQUIRED wine
+        TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "${LARKSPAN_TEST_ENV};${T_ENVIRONMENT}")
+    if(T_LABELS)
+        set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if(T_SERIAL)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
+    endif()
+endfunction()
+
+# larkspan_add_gtest(<target> SOURCES <src>... LIBRARIES <lib>... [LABELS ...] [TIMEOUT s] [SERIAL])
+# A GoogleTest program of the cross build, registered as one Wine test.
+function(larkspan_add_gtest target)
+    cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${ARGN})
+    add_executable(${target} ${T_SOURCES})
+    target_link_libraries(${target} PRIVATE ${T_LIBRARIES} GTest::gtest_main)
+    set(extra)
+    if(T_TIMEOUT)
+        list(APPEND extra TIMEOUT ${T_TIMEOUT})
+    endif()
+    if(T_LABELS)
+        list(APPEND extra LABELS ${T_LABELS})
+    endif()
+    if(T_ENVIRONMENT)
+        list(APPEND extra ENVIRONMENT ${T_ENVIRONMENT})
+    endif()
+    if(T_SERIAL)
+        list(APPEND extra SERIAL)
+    endif()
+    larkspan_add_wine_test(${target} COMMAND ${target} ${extra})
+endfunction()
