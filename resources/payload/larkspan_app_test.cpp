@@ -1,0 +1,117 @@
+// Larkspan.exe as the setup meets it: started with /Install it records its
+// installation in its own folder and ends at once; started plainly it shows
+// its window, which the Close button ends.
+#include "resources/payload/install_step.h"
+#include "setup/win32_raii.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string WindowsPath(std::string path) {
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path.size() > 1 && path[0] == '\\' ? "Z:" + path : path;
+}
+
+std::string ReadAll(const std::string& path) {
+    win32::UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return {};
+    char buffer[1024];
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return {};
+    return std::string(buffer, got);
+}
+
+class LarkspanApp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
+        folder_ = std::string(temp) + "Larkspan app test " + std::to_string(::GetCurrentProcessId());
+        ASSERT_TRUE(::CreateDirectoryA(folder_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+        program_ = folder_ + "\\Larkspan.exe";
+        ASSERT_TRUE(::CopyFileA(WindowsPath(LARKSPAN_APP_FILE).c_str(), program_.c_str(), FALSE));
+        marker_ = folder_ + "\\Larkspan.installed";
+        ::DeleteFileA(marker_.c_str());
+    }
+    void TearDown() override {
+        ::DeleteFileA(marker_.c_str());
+        ::DeleteFileA(program_.c_str());
+        ::RemoveDirectoryA(folder_.c_str());
+    }
+
+    // Starts the program as the setup does: quoted path, blank, argument;
+    // the current directory elsewhere.
+    bool Start(const std::string& argument, PROCESS_INFORMATION* info) {
+        std::string command = "\"" + program_ + "\"" + (argument.empty() ? "" : " " + argument);
+        char temp[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, temp);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        return ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, temp,
+                                &startup, info) != FALSE;
+    }
+
+    std::string folder_, program_, marker_;
+};
+
+TEST(InstallArgument, AcceptsOnlyTheSingleInstallSwitchInAnyCase) {
+    EXPECT_TRUE(larkspan::IsInstallArgument("/Install"));
+    EXPECT_TRUE(larkspan::IsInstallArgument("/install"));
+    EXPECT_TRUE(larkspan::IsInstallArgument("  /INSTALL \t"));
+    EXPECT_FALSE(larkspan::IsInstallArgument(""));
+    EXPECT_FALSE(larkspan::IsInstallArgument(nullptr));
+    EXPECT_FALSE(larkspan::IsInstallArgument("/Installer"));
+    EXPECT_FALSE(larkspan::IsInstallArgument("-Install"));
+    EXPECT_FALSE(larkspan::IsInstallArgument("/Install now"));
+    EXPECT_FALSE(larkspan::IsInstallArgument("/Install/Install/Install/Install"));
+}
+
+TEST_F(LarkspanApp, InstallModeWritesMarkerBesideItselfAndEndsWithZero) {
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(Start("/Install", &info));
+    win32::UniqueHandle process(info.hProcess), thread(info.hThread);
+    ASSERT_EQ(::WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    ASSERT_TRUE(::GetExitCodeProcess(process.get(), &code));
+    EXPECT_EQ(code, 0u);
+    const std::string marker = ReadAll(marker_);
+    EXPECT_EQ(marker.rfind("Orvane Larkspan 2.80\r\nInstalled: ", 0), 0u) << marker;
+    EXPECT_NE(marker.find(" UTC\r\n"), std::string::npos) << marker;
+}
+
+TEST_F(LarkspanApp, PlainStartShowsNamedWindowThatCloseEnds) {
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(Start("", &info));
+    win32::UniqueHandle process(info.hProcess), thread(info.hThread);
+    HWND window = nullptr;
+    for (int i = 0; i < 200 && window == nullptr; ++i) {
+        ::Sleep(50);
+        HWND candidate = ::FindWindowA("OrvaneLarkspanMainWindow", nullptr);
+        DWORD owner = 0;
+        if (candidate) ::GetWindowThreadProcessId(candidate, &owner);
+        if (owner == info.dwProcessId) window = candidate;
+    }
+    ASSERT_NE(window, nullptr) << "no window appeared";
+    char title[128] = {};
+    ::GetWindowTextA(window, title, sizeof title);
+    EXPECT_STREQ(title, "Orvane Larkspan 2.80");
+    EXPECT_EQ(::WaitForSingleObject(process.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT)) << "it stays open";
+    HWND close = ::GetDlgItem(window, IDOK);
+    ASSERT_NE(close, nullptr);
+    char text[32] = {};
+    ::GetWindowTextA(close, text, sizeof text);
+    EXPECT_STREQ(text, "Close");
+    ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(close));
+    ASSERT_EQ(::WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    ASSERT_TRUE(::GetExitCodeProcess(process.get(), &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(::GetFileAttributesA(marker_.c_str()), INVALID_FILE_ATTRIBUTES) << "only /Install registers";
+}
+
+}  // namespace

@@ -1,0 +1,11 @@
+// Names and version of the product program, shared by its window, its
+// registration step and its version record.
+#pragma once
+
+#define LARKSPAN_APP_COMPANY "Orvane"
+#define LARKSPAN_APP_PRODUCT "Larkspan"
+#define LARKSPAN_APP_TITLE "Orvane Larkspan"
+#define LARKSPAN_APP_VERSION "2.80"
+#define LARKSPAN_APP_VERSION_DOTTED "2.80.0.0"
+#define LARKSPAN_APP_VERSION_BINARY 2, 80, 0, 0
+#define LARKSPAN_APP_MARKER_NAME "Larkspan.installed"

@@ -1,0 +1,490 @@
+// The packer's archives read back by a small reader of our own, written here
+// from the archive layout and independent of the packer's code.
+#include "tools/packer/zip_packer.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <sys/wait.h>
+
+namespace {
+
+std::uint32_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return static_cast<std::uint32_t>(b.at(at)) | (static_cast<std::uint32_t>(b.at(at + 1)) << 8);
+}
+std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return Le16(b, at) | (Le16(b, at + 2) << 16);
+}
+
+struct UtBlock {
+    bool present = false;
+    std::uint32_t size = 0;
+    std::uint8_t flags = 0;
+    std::vector<std::uint32_t> times;
+};
+
+UtBlock FindUt(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t length) {
+    UtBlock ut;
+    std::size_t pos = at;
+    while (pos + 4 <= at + length) {
+        const std::uint32_t id = Le16(b, pos), size = Le16(b, pos + 2);
+        if (id == 0x5455) {  // "UT"
+            ut.present = true;
+            ut.size = size;
+            ut.flags = b.at(pos + 4);
+            for (std::size_t t = 1; t + 4 <= size; t += 4) ut.times.push_back(Le32(b, pos + 4 + t));
+            return ut;
+        }
+        pos += 4 + size;
+    }
+    return ut;
+}
+
+struct Entry {
+    // central header
+    std::size_t centralAt = 0;
+    std::uint32_t madeBy = 0, needed = 0, flags = 0, method = 0, dosTime = 0, crc = 0, csize = 0, usize = 0;
+    std::uint32_t attributes = 0, localOffset = 0;
+    std::string name;
+    UtBlock centralUt;
+    // local header
+    std::size_t localAt = 0;
+    std::uint32_t localSignature = 0, localNeeded = 0, localFlags = 0, localMethod = 0, localDosTime = 0;
+    std::uint32_t localCrc = 0, localCsize = 0, localUsize = 0;
+    std::string localName;
+    std::size_t localExtraAt = 0, localExtraLength = 0;
+    UtBlock localUt;
+    std::size_t dataAt = 0;
+};
+
+struct Archive {
+    std::size_t endAt = 0;
+    std::size_t bytesBefore = 0;
+    std::uint32_t entries = 0, directorySize = 0, directoryOffset = 0;
+    std::string comment;
+    std::vector<Entry> items;
+};
+
+// Reads the archive the way an extractor would: end record found from the back,
+// central headers walked in order, each local header checked against its entry.
+Archive Read(const std::vector<std::uint8_t>& b) {
+    Archive a;
+    bool found = false;
+    for (std::size_t at = b.size() - 22 + 1; at-- > 0;) {
+        if (Le32(b, at) == 0x06054B50) {
+            a.endAt = at;
+            found = true;
+            break;
+        }
+    }
+    EXPECT_TRUE(found) << "no end record";
+    if (!found) return a;
+    EXPECT_EQ(Le16(b, a.endAt + 4), 0u);
+    EXPECT_EQ(Le16(b, a.endAt + 6), 0u);
+    a.entries = Le16(b, a.endAt + 8);
+    EXPECT_EQ(Le16(b, a.endAt + 10), a.entries);
+    a.directorySize = Le32(b, a.endAt + 12);
+    a.directoryOffset = Le32(b, a.endAt + 16);
+    const std::uint32_t commentLength = Le16(b, a.endAt + 20);
+    EXPECT_EQ(a.endAt + 22 + commentLength, b.size()) << "comment must end the file";
+    a.comment.assign(b.begin() + static_cast<std::ptrdiff_t>(a.endAt + 22), b.end());
+    a.bytesBefore = a.endAt - (a.directoryOffset + a.directorySize);
+
+    std::size_t at = a.bytesBefore + a.directoryOffset;
+    for (std::uint32_t i = 0; i < a.entries; ++i) {
+        Entry e;
+        e.centralAt = at;
+        EXPECT_EQ(Le32(b, at), 0x02014B50u) << "central header " << i;
+        e.madeBy = Le16(b, at + 4);
+        e.needed = Le16(b, at + 6);
+        e.flags = Le16(b, at + 8);
+        e.method = Le16(b, at + 10);
+        e.dosTime = Le32(b, at + 12);
+        e.crc = Le32(b, at + 16);
+        e.csize = Le32(b, at + 20);
+        e.usize = Le32(b, at + 24);
+        const std::uint32_t n = Le16(b, at + 28), x = Le16(b, at + 30), c = Le16(b, at + 32);
+        EXPECT_EQ(Le16(b, at + 34), 0u);
+        e.attributes = Le32(b, at + 38);
+        e.localOffset = Le32(b, at + 42);
+        e.name.assign(b.begin() + static_cast<std::ptrdiff_t>(at + 46), b.begin() + static_cast<std::ptrdiff_t>(at + 46 + n));
+        e.centralUt = FindUt(b, at + 46 + n, x);
+        at += 46 + n + x + c;
+
+        const std::size_t l = a.bytesBefore + e.localOffset;
+        e.localAt = l;
+        e.localSignature = Le32(b, l);
+        e.localNeeded = Le16(b, l + 4);
+        e.localFlags = Le16(b, l + 6);
+        e.localMethod = Le16(b, l + 8);
+        e.localDosTime = Le32(b, l + 10);
+        e.localCrc = Le32(b, l + 14);
+        e.localCsize = Le32(b, l + 18);
+        e.localUsize = Le32(b, l + 22);
+        const std::uint32_t ln = Le16(b, l + 26), lx = Le16(b, l + 28);
+        e.localName.assign(b.begin() + static_cast<std::ptrdiff_t>(l + 30), b.begin() + static_cast<std::ptrdiff_t>(l + 30 + ln));
+        e.localExtraAt = l + 30 + ln;
+        e.localExtraLength = lx;
+        e.localUt = FindUt(b, e.localExtraAt, lx);
+        e.dataAt = l + 30 + ln + lx;
+        a.items.push_back(e);
+    }
+    EXPECT_EQ(at, a.endAt) << "central directory size does not reach the end record";
+    return a;
+}
+
+std::vector<std::uint8_t> ItemData(const std::vector<std::uint8_t>& b, const Entry& e) {
+    const auto* in = b.data() + e.dataAt;
+    if (e.method == 0) return std::vector<std::uint8_t>(in, in + e.csize);
+    std::vector<std::uint8_t> out(e.usize + 64);
+    z_stream z{};
+    EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = e.csize;
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << e.name;
+    EXPECT_EQ(z.avail_in, 0u) << "deflate data longer than its compressed size: " << e.name;
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return out;
+}
+
+std::uint32_t Crc(const std::vector<std::uint8_t>& d) {
+    return static_cast<std::uint32_t>(crc32(crc32(0, nullptr, 0), d.data(), static_cast<uInt>(d.size())));
+}
+
+std::vector<std::uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
+
+std::vector<std::uint8_t> Compressible(std::size_t n) {
+    std::vector<std::uint8_t> d(n);
+    for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<std::uint8_t>("Larkspan by Orvane. "[i % 20]);
+    return d;
+}
+
+std::vector<std::uint8_t> Noise(std::size_t n) {
+    std::vector<std::uint8_t> d(n);
+    std::uint32_t s = 12345;
+    for (auto& v : d) {
+        s = s * 1103515245u + 12345u;
+        v = static_cast<std::uint8_t>(s >> 16);
+    }
+    return d;
+}
+
+constexpr std::uint32_t kNewYear2026 = 1767225600;          // 2026-01-01 00:00:00 UTC
+constexpr std::uint32_t kLeapDay2024 = 1709214359;          // 2024-02-29 13:45:59 UTC
+
+std::uint32_t Dos(int year, int month, int day, int hour, int minute, int second) {
+    return (static_cast<std::uint32_t>(((year - 1980) << 9) | (month << 5) | day) << 16) |
+           static_cast<std::uint32_t>((hour << 11) | (minute << 5) | (second / 2));
+}
+
+TEST(PackerDosTime, ConvertsUtcWithoutZoneAndClampsBefore1980) {
+    EXPECT_EQ(packer::DosDateTime(kNewYear2026), Dos(2026, 1, 1, 0, 0, 0));
+    EXPECT_EQ(packer::DosDateTime(kLeapDay2024), Dos(2024, 2, 29, 13, 45, 58));
+    EXPECT_EQ(packer::DosDateTime(315532800), Dos(1980, 1, 1, 0, 0, 0));
+    EXPECT_EQ(packer::DosDateTime(4102444799u), Dos(2099, 12, 31, 23, 59, 58));
+    EXPECT_EQ(packer::DosDateTime(951825600), Dos(2000, 2, 29, 12, 0, 0));
+    EXPECT_EQ(packer::DosDateTime(0), Dos(1980, 1, 1, 0, 0, 0));
+    EXPECT_EQ(packer::DosDateTime(315532799), Dos(1980, 1, 1, 0, 0, 0));
+}
+
+TEST(Packer, WritesPayloadFormReadableByAnIndependentReader) {
+    std::vector<packer::Item> items(4);
+    items[0].name = "Larkspan.exe";
+    items[0].data = Compressible(100000);
+    items[0].modificationTime = kLeapDay2024;
+    items[0].accessTime = kLeapDay2024 + 100;
+    items[0].creationTime = kLeapDay2024 - 100;
+    items[1].name = "docs/";
+    items[1].folder = true;
+    items[1].modificationTime = kNewYear2026;
+    items[2].name = "docs/noise.bin";
+    items[2].data = Noise(40000);
+    items[2].method = packer::Method::Stored;
+    items[2].modificationTime = kNewYear2026;
+    items[3].name = "empty.txt";
+    items[3].modificationTime = kNewYear2026;
+    const packer::Packed packed = packer::Pack(items);
+    const auto& b = packed.bytes;
+    const Archive a = Read(b);
+
+    ASSERT_EQ(a.entries, 4u);
+    ASSERT_EQ(a.items.size(), 4u);
+    EXPECT_EQ(a.bytesBefore, 0u);
+    EXPECT_EQ(a.comment, "");
+    EXPECT_EQ(packed.endRecordOffset, a.endAt);
+    EXPECT_EQ(packed.centralDirectoryOffset, a.directoryOffset);
+    EXPECT_EQ(packed.centralDirectorySize, a.directorySize);
+    EXPECT_EQ(b[0], 0x50);
+    EXPECT_EQ(b[1], 0x55);
+    EXPECT_EQ(b[2], 0x55);
+    EXPECT_EQ(b[3], 0x04);
+
+    const std::uint32_t defaultFile = (0100644u << 16) | 0x20, defaultFolder = (040755u << 16) | 0x10;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const Entry& e = a.items[i];
+        SCOPED_TRACE(e.name);
+        EXPECT_EQ(e.name, items[i].name);
+        EXPECT_EQ(e.localName, items[i].name);
+        EXPECT_EQ(e.localSignature, 0x04555550u);
+        EXPECT_EQ(e.madeBy, 0x031Eu);
+        EXPECT_EQ(e.needed, 20u);
+        EXPECT_EQ(e.localNeeded, 20u);
+        EXPECT_EQ(e.flags, 0u);
+        EXPECT_EQ(e.localFlags, 0u);
+        EXPECT_EQ(e.method, e.localMethod);
+        EXPECT_EQ(e.crc, e.localCrc);
+        EXPECT_EQ(e.csize, e.localCsize);
+        EXPECT_EQ(e.usize, e.localUsize);
+        EXPECT_EQ(e.dosTime, packer::DosDateTime(items[i].modificationTime));
+        EXPECT_EQ(e.localDosTime, e.dosTime);
+        EXPECT_EQ(e.attributes, items[i].folder ? defaultFolder : defaultFile);
+        // Local "UT": all three times in the order modification, access, creation.
+        ASSERT_TRUE(e.localUt.present);
+        EXPECT_EQ(e.localUt.size, 13u);
+        EXPECT_EQ(e.localUt.flags, 7);
+        ASSERT_EQ(e.localUt.times.size(), 3u);
+        EXPECT_EQ(e.localUt.times[0], items[i].modificationTime);
+        EXPECT_EQ(e.localUt.times[1], items[i].accessTime);
+        EXPECT_EQ(e.localUt.times[2], items[i].creationTime);
+        // Central "UT": the same flags, the modification time only.
+        ASSERT_TRUE(e.centralUt.present);
+        EXPECT_EQ(e.centralUt.size, 5u);
+        EXPECT_EQ(e.centralUt.flags, 7);
+        ASSERT_EQ(e.centralUt.times.size(), 1u);
+        EXPECT_EQ(e.centralUt.times[0], items[i].modificationTime);
+
+        const auto data = ItemData(b, e);
+        EXPECT_EQ(data, items[i].data);
+        EXPECT_EQ(e.usize, items[i].data.size());
+        EXPECT_EQ(e.crc, Crc(items[i].data));
+
+        const packer::ItemLayout& layout = packed.items[i];
+        EXPECT_EQ(layout.localHeaderOffset, e.localAt);
+        EXPECT_EQ(layout.dataOffset, e.dataAt);
+        EXPECT_EQ(layout.centralHeaderOffset, e.centralAt);
+        EXPECT_EQ(layout.compressedSize, e.csize);
+        EXPECT_EQ(layout.crc32, e.crc);
+    }
+    EXPECT_EQ(a.items[0].method, 8u);
+    EXPECT_LT(a.items[0].csize, 2000u) << "repetitive data must shrink";
+    EXPECT_EQ(a.items[1].method, 0u) << "folders are stored";
+    EXPECT_EQ(a.items[1].csize, 0u);
+    EXPECT_EQ(a.items[2].method, 0u);
+    EXPECT_EQ(a.items[2].csize, 40000u);
+    EXPECT_EQ(a.items[3].method, 8u);
+    // Items follow each other with nothing between them, then the directory.
+    EXPECT_EQ(a.items[0].dataAt + a.items[0].csize, a.items[1].localAt);
+    EXPECT_EQ(a.items[3].dataAt + a.items[3].csize, a.directoryOffset);
+}
+
+TEST(Packer, DataDescriptorZeroesLocalFieldsAndFollowsTheData) {
+    std::vector<packer::Item> items(2);
+    items[0].name = "a.txt";
+    items[0].data = Compressible(5000);
+    items[0].dataDescriptor = true;
+    items[1].name = "b.bin";
+    items[1].data = Noise(300);
+    items[1].method = packer::Method::Stored;
+    items[1].dataDescriptor = true;
+    const packer::Packed packed = packer::Pack(items);
+    const Archive a = Read(packed.bytes);
+    ASSERT_EQ(a.items.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const Entry& e = a.items[i];
+        SCOPED_TRACE(e.name);
+        EXPECT_EQ(e.flags, 8u);
+        EXPECT_EQ(e.localFlags, 8u);
+        EXPECT_EQ(e.localCrc, 0u);
+        EXPECT_EQ(e.localCsize, 0u);
+        EXPECT_EQ(e.localUsize, 0u);
+        EXPECT_EQ(e.crc, Crc(items[i].data));
+        EXPECT_EQ(e.usize, items[i].data.size());
+        const std::size_t d = e.dataAt + e.csize;
+        EXPECT_EQ(Le32(packed.bytes, d), 0x08074B50u);
+        EXPECT_EQ(Le32(packed.bytes, d + 4), e.crc);
+        EXPECT_EQ(Le32(packed.bytes, d + 8), e.csize);
+        EXPECT_EQ(Le32(packed.bytes, d + 12), e.usize);
+        EXPECT_EQ(ItemData(packed.bytes, e), items[i].data);
+    }
+    EXPECT_EQ(a.items[0].dataAt + a.items[0].csize + 16, a.items[1].localAt);
+}
+
+TEST(Packer, PrependKeepsArchiveRelativeOffsetsAndCommentEndsTheFile) {
+    std::vector<packer::Item> items(2);
+    items[0].name = "one";
+    items[0].data = Text("first item");
+    items[1].name = "two";
+    items[1].data = Text("second item");
+    packer::Options options;
+    options.prepend = Noise(777);
+    options.comment = "Orvane Larkspan 2.80";
+    const packer::Packed packed = packer::Pack(items, options);
+    const Archive a = Read(packed.bytes);
+    EXPECT_TRUE(std::equal(options.prepend.begin(), options.prepend.end(), packed.bytes.begin()));
+    EXPECT_EQ(a.bytesBefore, 777u);
+    EXPECT_EQ(a.comment, options.comment);
+    EXPECT_EQ(packed.centralDirectoryOffset, a.directoryOffset + 777u);
+    ASSERT_EQ(a.items.size(), 2u);
+    EXPECT_EQ(a.items[0].localOffset, 0u);
+    EXPECT_EQ(packed.items[0].localHeaderOffset, 777u);
+    EXPECT_EQ(packed.items[1].localHeaderOffset, a.items[1].localOffset + 777u);
+    EXPECT_EQ(ItemData(packed.bytes, a.items[1]), items[1].data);
+}
+
+TEST(Packer, HonoursAttributesUtFlagsRawExtrasAndStandardSignature) {
+    std::vector<packer::Item> items(3);
+    items[0].name = "ro.txt";
+    items[0].data = Text("read only");
+    items[0].externalAttributes = (0100444u << 16) | 0x01;
+    items[0].localUtFlags = 5;  // modification and creation only
+    items[0].modificationTime = 1000000000;
+    items[0].accessTime = 1111111111;
+    items[0].creationTime = 999999999;
+    items[1].name = "bare.txt";
+    items[1].data = Text("no times");
+    items[1].localUtFlags = 0;
+    items[2].name = "extras.txt";
+    items[2].data = Text("extras around the time block");
+    items[2].localExtraBefore = {0x0A, 0x00, 0x02, 0x00, 0xAB, 0xCD};
+    items[2].localExtraAfter = {0xEE, 0xFF, 0x10};
+    packer::Options options;
+    options.standardLocalSignature = true;
+    const packer::Packed packed = packer::Pack(items, options);
+    const Archive a = Read(packed.bytes);
+    ASSERT_EQ(a.items.size(), 3u);
+    for (const Entry& e : a.items) EXPECT_EQ(e.localSignature, 0x04034B50u) << e.name;
+
+    EXPECT_EQ(a.items[0].attributes, items[0].externalAttributes);
+    EXPECT_EQ(a.items[0].localUt.flags, 5);
+    EXPECT_EQ(a.items[0].localUt.size, 9u);
+    EXPECT_EQ(a.items[0].localUt.times, (std::vector<std::uint32_t>{1000000000, 999999999}));
+    EXPECT_EQ(a.items[0].centralUt.times, (std::vector<std::uint32_t>{1000000000}));
+
+    EXPECT_FALSE(a.items[1].localUt.present);
+    EXPECT_EQ(a.items[1].localExtraLength, 0u);
+    EXPECT_FALSE(a.items[1].centralUt.present);
+
+    const Entry& x = a.items[2];
+    ASSERT_EQ(x.localExtraLength, 6u + 17u + 3u);
+    EXPECT_EQ(packed.bytes[x.localExtraAt], 0x0A);
+    EXPECT_EQ(Le16(packed.bytes, x.localExtraAt + 6), 0x5455u);
+    EXPECT_EQ(packed.bytes[x.localExtraAt + 23], 0xEE);
+    EXPECT_EQ(packed.bytes[x.localExtraAt + 25], 0x10);
+    EXPECT_TRUE(x.localUt.present);
+    EXPECT_EQ(ItemData(packed.bytes, x), items[2].data);
+}
+
+// --- the command-line tool ---------------------------------------------------
+
+class PackTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::string(::testing::TempDir()) + "larkspan-pack-test-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
+    }
+    void TearDown() override { (void)std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string Write(const std::string& name, const std::vector<std::uint8_t>& data) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        return path;
+    }
+    std::vector<std::uint8_t> Load(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    int Run(const std::string& env, const std::string& args) {
+        const std::string command = env + " '" LARKSPAN_PACK_TOOL "' " + args + " 2>/dev/null";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(PackTool, OptionsApplyToTheItemsThatFollowThem) {
+    const auto program = Compressible(20000), readme = Text("Read me first.\r\n"), licence = Compressible(3000);
+    const std::string p = Write("prog.exe", program), r = Write("readme.txt", readme), l = Write("lic.rtf", licence);
+    const std::string out = dir_ + "/out.zip";
+    ASSERT_EQ(Run("", "--time 1709214359 Larkspan.exe=" + p + " --store " + r +
+                          " --folder Docs --data-descriptor --attributes 0x81240001 Docs/License.rtf=" + l +
+                          " --deflate --level 9 last.rtf=" + l + " -o " + out),
+              0);
+    const auto bytes = Load(out);
+    const Archive a = Read(bytes);
+    ASSERT_EQ(a.items.size(), 5u);
+    EXPECT_EQ(a.items[0].name, "Larkspan.exe");
+    EXPECT_EQ(a.items[1].name, "readme.txt");
+    EXPECT_EQ(a.items[2].name, "Docs/");
+    EXPECT_EQ(a.items[3].name, "Docs/License.rtf");
+    EXPECT_EQ(a.items[4].name, "last.rtf");
+    EXPECT_EQ(a.items[0].method, 8u);
+    EXPECT_EQ(a.items[1].method, 0u);
+    EXPECT_EQ(a.items[2].method, 0u);
+    EXPECT_EQ(a.items[3].method, 0u) << "--store still applies";
+    EXPECT_EQ(a.items[4].method, 8u);
+    EXPECT_EQ(a.items[0].flags | a.items[1].flags, 0u);
+    EXPECT_EQ(a.items[3].flags, 8u);
+    EXPECT_EQ(a.items[4].flags, 8u);
+    EXPECT_EQ(a.items[0].attributes, (0100644u << 16) | 0x20);
+    EXPECT_EQ(a.items[2].attributes, (040755u << 16) | 0x10) << "--attributes came after the folder";
+    EXPECT_EQ(a.items[2].flags, 0u);
+    EXPECT_EQ(a.items[3].attributes, 0x81240001u);
+    EXPECT_EQ(ItemData(bytes, a.items[0]), program);
+    EXPECT_EQ(ItemData(bytes, a.items[1]), readme);
+    EXPECT_EQ(ItemData(bytes, a.items[3]), licence);
+    EXPECT_EQ(ItemData(bytes, a.items[4]), licence);
+    for (const Entry& e : a.items) {
+        EXPECT_EQ(e.localSignature, 0x04555550u);
+        EXPECT_EQ(e.dosTime, Dos(2024, 2, 29, 13, 45, 58)) << e.name;
+        EXPECT_EQ(e.localUt.times, (std::vector<std::uint32_t>(3, kLeapDay2024))) << e.name;
+    }
+}
+
+TEST_F(PackTool, TimeComesFromSourceDateEpochAndOutputIsDeterministic) {
+    const std::string f = Write("data.txt", Compressible(5000));
+    const std::string pre = Write("stub.bin", Noise(512));
+    const std::string a1 = dir_ + "/a1.zip", a2 = dir_ + "/a2.zip", a3 = dir_ + "/a3.zip", a4 = dir_ + "/a4.zip";
+    ASSERT_EQ(Run("SOURCE_DATE_EPOCH=1767225600", "--prepend " + pre + " --comment 'Larkspan payload' -o " + a1 + " " + f), 0);
+    ASSERT_EQ(Run("SOURCE_DATE_EPOCH=1767225600", "--prepend " + pre + " --comment 'Larkspan payload' -o " + a2 + " " + f), 0);
+    ASSERT_EQ(Run("SOURCE_DATE_EPOCH=1767225600", "--time 1709214359 -o " + a3 + " " + f), 0);
+    ASSERT_EQ(Run("env -u SOURCE_DATE_EPOCH", "-o " + a4 + " " + f), 0);
+    const auto b1 = Load(a1);
+    EXPECT_EQ(b1, Load(a2));
+    const Archive r1 = Read(b1);
+    ASSERT_EQ(r1.items.size(), 1u);
+    EXPECT_EQ(r1.items[0].name, "data.txt") << "the base name is the default stored name";
+    EXPECT_EQ(r1.bytesBefore, 512u);
+    EXPECT_EQ(r1.comment, "Larkspan payload");
+    EXPECT_EQ(r1.items[0].localUt.times, (std::vector<std::uint32_t>(3, kNewYear2026)));
+    const Archive r3 = Read(Load(a3));
+    ASSERT_EQ(r3.items.size(), 1u);
+    EXPECT_EQ(r3.items[0].localUt.times, (std::vector<std::uint32_t>(3, kLeapDay2024))) << "--time wins";
+    const Archive r4 = Read(Load(a4));
+    ASSERT_EQ(r4.items.size(), 1u);
+    EXPECT_EQ(r4.items[0].localUt.times, (std::vector<std::uint32_t>(3, 0u)));
+    EXPECT_EQ(r4.items[0].dosTime, Dos(1980, 1, 1, 0, 0, 0));
+}
+
+TEST_F(PackTool, RefusesBadInvocations) {
+    const std::string f = Write("x.txt", Text("x"));
+    EXPECT_NE(Run("", f), 0) << "no output";
+    EXPECT_NE(Run("", "-o " + dir_ + "/o.zip " + dir_ + "/missing.txt"), 0);
+    EXPECT_NE(Run("", "--level 12 -o " + dir_ + "/o.zip " + f), 0);
+    EXPECT_NE(Run("", "--attributes zz -o " + dir_ + "/o.zip " + f), 0);
+    EXPECT_NE(Run("", "--bogus -o " + dir_ + "/o.zip " + f), 0);
+    EXPECT_NE(Run("", "-o " + dir_ + "/no/such/dir/o.zip " + f), 0);
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// larkspan-pack: packs files into the payload archive form.
+//
+//   larkspan-pack [--time UNIXSECONDS] [--store|--deflate] [--level N] [--prepend FILE]
+//                 [--comment TEXT] [--data-descriptor] [--attributes 0xHEX] [--folder NAME]
+//                 [--standard-signature] -o OUT ITEM...
+//
+// ITEM is [storedName=]path; the stored name defaults to the file's base name.
+// --store, --deflate, --level, --data-descriptor and --attributes apply to the
+// items that follow them; --folder adds a folder item at its place in the order.
+// --time gives every item all three times; without it SOURCE_DATE_EPOCH is used,
+// else 0. The output depends only on the inputs and these options.
+#include "tools/packer/zip_packer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+void PrintUsage() {
+    std::fputs(
+        "usage: larkspan-pack [--time UNIXSECONDS] [--store|--deflate] [--level N]\n"
+        "                     [--prepend FILE] [--comment TEXT] [--data-descriptor]\n"
+        "                     [--attributes 0xHEX] [--folder NAME] [--standard-signature]\n"
+        "                     -o OUT [storedName=]path...\n",
+        stderr);
+}
+
+std::optional<std::vector<std::uint8_t>> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+std::optional<std::uint32_t> ParseUnsigned(const std::string& text, int base) {
+    if (text.empty()) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, base);
+    if (errno != 0 || end == nullptr || *end != '\0' || value > 0xFFFFFFFFull || text[0] == '-') {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+struct PendingItem {
+    packer::Item item;
+    std::string path;  // empty for folder items
+};
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "larkspan-pack: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::optional<std::uint32_t> time;
+    std::string outPath;
+    std::string prependPath;
+    packer::Options options;
+
+    // Per-item settings in force for the items that follow.
+    packer::Method method = packer::Method::Deflate;
+    int level = 6;
+    bool dataDescriptor = false;
+    std::uint32_t attributes = 0;
+    std::vector<PendingItem> pending;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        auto needValue = [&]() -> bool {
+            if (!hasValue) Fail("option " + arg + " needs a value");
+            return hasValue;
+        };
+        if (arg == "--help" || arg == "-h") {
+            PrintUsage();
+            return 0;
+        } else if (arg == "--time") {
+            if (!needValue()) return 1;
+            time = ParseUnsigned(argv[++i], 10);
+            if (!time) return Fail("bad --time value");
+        } else if (arg == "--store") {
+            method = packer::Method::Stored;
+        } else if (arg == "--deflate") {
+            method = packer::Method::Deflate;
+        } else if (arg == "--level") {
+            if (!needValue()) return 1;
+            const auto value = ParseUnsigned(argv[++i], 10);
+            if (!value || *value < 1 || *value > 9) return Fail("--level takes 1..9");
+            level = static_cast<int>(*value);
+        } else if (arg == "--prepend") {
+            if (!needValue()) return 1;
+            prependPath = argv[++i];
+        } else if (arg == "--comment") {
+            if (!needValue()) return 1;
+            options.comment = argv[++i];
+            if (options.comment.size() > 0xFFFF) return Fail("comment longer than 65535 bytes");
+        } else if (arg == "--data-descriptor") {
+            dataDescriptor = true;
+        } else if (arg == "--attributes") {
+            if (!needValue()) return 1;
+            const auto value = ParseUnsigned(argv[++i], 16);
+            if (!value) return Fail("bad --attributes value (hexadecimal expected)");
+            attributes = *value;
+        } else if (arg == "--standard-signature") {
+            options.standardLocalSignature = true;
+        } else if (arg == "--folder") {
+            if (!needValue()) return 1;
+            PendingItem folder;
+            folder.item.name = argv[++i];
+            if (folder.item.name.empty() || folder.item.name.back() != '/') folder.item.name += '/';
+            folder.item.folder = true;
+            folder.item.method = packer::Method::Stored;
+            folder.item.externalAttributes = attributes;
+            folder.item.dataDescriptor = dataDescriptor;
+            pending.push_back(folder);
+        } else if (arg == "-o" || arg == "--output") {
+            if (!needValue()) return 1;
+            outPath = argv[++i];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            PrintUsage();
+            return Fail("unknown option " + arg);
+        } else {
+            PendingItem file;
+            const std::size_t equals = arg.find('=');
+            file.path = equals == std::string::npos ? arg : arg.substr(equals + 1);
+            file.item.name = equals == std::string::npos ? BaseName(arg) : arg.substr(0, equals);
+            if (file.item.name.empty() || file.path.empty()) return Fail("bad item " + arg);
+            file.item.method = method;
+            file.item.level = level;
+            file.item.dataDescriptor = dataDescriptor;
+            file.item.externalAttributes = attributes;
+            pending.push_back(file);
+        }
+    }
+    if (outPath.empty()) {
+        PrintUsage();
+        return Fail("no output file (-o OUT)");
+    }
+    if (pending.size() > 0xFFFF) return Fail("too many items");
+
+    if (!time) {
+        const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+        time = epoch != nullptr ? ParseUnsigned(epoch, 10) : std::uint32_t{0};
+        if (!time) return Fail("SOURCE_DATE_EPOCH is not a number of seconds");
+    }
+    if (!prependPath.empty()) {
+        auto bytes = ReadFile(prependPath);
+        if (!bytes) return Fail("cannot read " + prependPath);
+        options.prepend = std::move(*bytes);
+    }
+
+    std::vector<packer::Item> items;
+    for (PendingItem& p : pending) {
+        if (!p.item.folder) {
+            auto bytes = ReadFile(p.path);
+            if (!bytes) return Fail("cannot read " + p.path);
+            p.item.data = std::move(*bytes);
+        }
+        p.item.modificationTime = *time;
+        p.item.accessTime = *time;
+        p.item.creationTime = *time;
+        items.push_back(std::move(p.item));
+    }
+
+    const packer::Packed packed = packer::Pack(items, options);
+    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
+    if (!out) return Fail("cannot create " + outPath);
+    out.write(reinterpret_cast<const char*>(packed.bytes.data()), static_cast<std::streamsize>(packed.bytes.size()));
+    out.close();
+    if (!out) return Fail("cannot write " + outPath);
+    return 0;
+}
