@@ -1,0 +1,117 @@
+#include "setup/copy_items.h"
+
+#include <commctrl.h>
+
+#include "archive/archive.h"
+#include "resources/resource_ids.h"
+#include "setup/format_last_error.h"
+#include "setup/item_target.h"
+#include "setup/payload.h"
+#include "setup/progress_percent.h"
+#include "setup/setup_dialog.h"
+#include "setup/setup_state.h"
+
+namespace {
+
+void Fail() noexcept { g_setup.installOk = false; }
+
+// Reads the item count and the sum of all items' sizes. False when a record
+// cannot be read or the archive holds no item.
+bool MeasureArchive(ArchiveHandle archive, int* count) noexcept {
+    ArchiveItem item{};
+    if (GetArchiveItem(archive, -1, &item) != ArchiveOk || item.index <= 0) return false;
+    *count = item.index;
+    for (int i = 0; i < *count; ++i) {
+        ArchiveItem record{};
+        if (GetArchiveItem(archive, i, &record) != ArchiveOk) return false;
+        g_setup.totalBytes += record.uncompressedSize;
+    }
+    return true;
+}
+
+void ShowProgressDialog() noexcept {
+    HWND dialog = g_setup.progressDialog;
+    ::SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    ::ShowWindow(dialog, SW_SHOW);
+    PumpMessages();
+}
+
+// Copies item after item until all are written, one fails, or the user has
+// confirmed Cancel (then the item in progress is finished and no other begun).
+void CopyItems(ArchiveHandle archive, int count) noexcept {
+    for (int i = 0; i < count; ++i) {
+        if (g_setup.cancelled) return;
+        ArchiveItem record{};
+        if (GetArchiveItem(archive, i, &record) != ArchiveOk) return Fail();
+        record.name[sizeof(record.name) - 1] = '\0';
+        // A name that would leave the destination folder, or a path that
+        // does not fit, fails the installation before anything is written.
+        if (!BuildItemTarget(g_setup.itemPath, sizeof(g_setup.itemPath), g_setup.destinationFolder, record.name)) {
+            return Fail();
+        }
+        ::SetDlgItemTextA(g_setup.progressDialog, IDC_PROGRESS_FILE, g_setup.itemPath);
+        if (i == 0) {
+            ::lstrcpynA(g_setup.programPath, g_setup.itemPath, sizeof(g_setup.programPath));
+            ShowProgressDialog();
+        }
+        if (ExtractArchiveItem(archive, i, g_setup.itemPath, 0, TargetFileName, CopyProgress) != ArchiveOk) {
+            return Fail();
+        }
+    }
+}
+
+void CopyPayload() noexcept {
+    PayloadBlock payload;
+    switch (FindPayload(g_setup.instance, &payload)) {
+        case PayloadStatus::PayloadFound:
+            break;
+        case PayloadStatus::PayloadMissing:  // a setup without its payload: nothing to install
+        case PayloadStatus::PayloadEmpty:
+            g_setup.messageId = IDS_UNEXPECTED;
+            return Fail();
+        case PayloadStatus::PayloadNotLoaded:
+            FormatLastError(g_setup.errorText, sizeof(g_setup.errorText));
+            return Fail();
+    }
+
+    ScopedArchive archive(OpenArchive(payload.data, payload.size, SourceMemory));
+    if (!archive) return Fail();
+    int count = 0;
+    if (!MeasureArchive(archive.get(), &count)) return Fail();
+    CopyItems(archive.get(), count);
+}
+
+}  // namespace
+
+int PumpMessages() noexcept {
+    MSG message;
+    BOOL got;
+    while ((got = ::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) != FALSE) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageA(&message);
+    }
+    return got;
+}
+
+int CopyProgress(DWORD* bytesWritten) noexcept {
+    if (bytesWritten != nullptr) g_setup.doneBytes += *bytesWritten;
+    ::SendDlgItemMessageA(g_setup.progressDialog, IDC_PROGRESS_BAR, PBM_SETPOS,
+                          ProgressPercent(g_setup.doneBytes, g_setup.totalBytes), 0);
+    PumpMessages();
+    return 0;
+}
+
+void CopyArchiveItems() noexcept {
+    g_setup.totalBytes = 0;
+    g_setup.doneBytes = 0;
+    g_setup.progressDialog =
+        ::CreateDialogParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, SetupDialogProc, 0);
+    if (g_setup.progressDialog == nullptr) {
+        g_setup.messageId = IDS_NO_MEMORY;
+        g_setup.installOk = false;
+        return;
+    }
+    if (g_setup.installOk && !g_setup.cancelled) CopyPayload();
+    ::DestroyWindow(g_setup.progressDialog);
+    g_setup.progressDialog = nullptr;
+}

@@ -1,0 +1,191 @@
+#include "setup/setup_dialog.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "picture/animated_picture_wnd.h"
+#include "resources/resource_ids.h"
+#include "setup/create_folder_path.h"
+#include "setup/dialog_icon.h"
+#include "setup/setup_messages.h"
+#include "setup/setup_state.h"
+#include "setup/win32_raii.h"
+
+namespace {
+
+bool IsExistingFolder(const char* path) noexcept {
+    const DWORD attributes = ::GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void StartAnimation(HWND dialog) noexcept {
+    CAnimatedPictureWnd& picture = g_setup.pictureControl;
+    HWND frame = ::GetDlgItem(dialog, IDC_MAIN_PICTURE);
+    if (frame == nullptr) return;
+    static_cast<void>(picture.Attach(frame));
+    if (picture.LoadFromResource(MAKEINTRESOURCEA(IDR_ANIMATION), "GIF")) picture.Play();
+}
+
+BOOL OnSetupDialogInit(HWND dialog) noexcept {
+    // The progress dialog is created only after the main dialog has filled
+    // the destination folder; it needs no preparation here.
+    if (g_setup.destinationFolder[0] != '\0') return FALSE;
+    SetDialogSmallIcon(dialog);
+    char defaultFolder[kPathChars];
+    LoadSetupString(IDS_DEFAULT_FOLDER, defaultFolder, sizeof(defaultFolder));
+    ::SetDlgItemTextA(dialog, IDC_MAIN_FOLDER, defaultFolder);
+    StartAnimation(dialog);
+    return FALSE;
+}
+
+// Install: the dialog ends with 1 only when the folder exists (created after
+// asking, if need be).
+BOOL OnInstall(HWND dialog) noexcept {
+    ::GetDlgItemTextA(dialog, IDC_MAIN_FOLDER, g_setup.destinationFolder, sizeof(g_setup.destinationFolder));
+    if (IsExistingFolder(g_setup.destinationFolder)) {
+        ::EndDialog(dialog, IDOK);
+        return TRUE;
+    }
+    if (ShowSetupMessage(dialog, IDS_ASK_CREATE_FOLDER, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1,
+                         g_setup.destinationFolder) != IDYES) {
+        return TRUE;
+    }
+    if (CreateFolderPath(g_setup.destinationFolder) != 0) {
+        ::EndDialog(dialog, IDOK);
+        return TRUE;
+    }
+    ShowSetupMessage(dialog, IDS_CANNOT_CREATE_FOLDER, MB_OK | MB_ICONERROR, g_setup.destinationFolder);
+    return TRUE;
+}
+
+// Cancel, the close box and Escape, in the main dialog and in the progress
+// dialog. Once a folder has been chosen, cancelling asks first (No is default).
+BOOL OnCancel(HWND dialog) noexcept {
+    if (g_setup.destinationFolder[0] == '\0') {
+        g_setup.cancelled = true;
+        ::EndDialog(dialog, IDCANCEL);
+        return TRUE;
+    }
+    if (ShowSetupMessage(dialog, IDS_ASK_ABORT, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) {
+        g_setup.cancelled = true;
+    }
+    // For the modeless progress dialog, EndDialog only hides it; the copy
+    // stops after the item in progress when it sees `cancelled`.
+    if (g_setup.cancelled) ::EndDialog(dialog, IDCANCEL);
+    return TRUE;
+}
+
+BOOL OnBrowse(HWND dialog) noexcept {
+    if (g_setup.destinationFolder[0] == '\0') {
+        LoadSetupString(IDS_DEFAULT_FOLDER, g_setup.destinationFolder, sizeof(g_setup.destinationFolder));
+    }
+    // No owner: the main dialog stays usable while the browser is open.
+    if (BrowseForFolder(nullptr, g_setup.destinationFolder) == 1) {
+        ::SetDlgItemTextA(dialog, IDC_MAIN_FOLDER, g_setup.destinationFolder);
+    }
+    return FALSE;
+}
+
+BOOL OnSetupCommand(HWND dialog, int id) noexcept {
+    switch (id) {
+        case IDOK:
+            return OnInstall(dialog);
+        case IDCANCEL:
+            return OnCancel(dialog);
+        case IDC_MAIN_BROWSE:
+            return OnBrowse(dialog);
+        default:
+            return FALSE;
+    }
+}
+
+BOOL OnSetupDialogDestroy(HWND dialog) noexcept {
+    CAnimatedPictureWnd& picture = g_setup.pictureControl;
+    if (picture.m_hWnd != nullptr && ::GetParent(picture.m_hWnd) == dialog) {
+        picture.Stop();
+        static_cast<void>(picture.Detach(false));
+    }
+    ReleaseDialogSmallIcon(dialog);
+    return FALSE;
+}
+
+// Frees an item-id list with the shell's allocator.
+struct ShellListFree {
+    IMalloc* allocator;
+    void operator()(void* list) const noexcept {
+        if (list != nullptr) allocator->Free(list);
+    }
+};
+
+int BrowseWithAllocator(HWND owner, char* path, IMalloc* allocator) noexcept {
+    char title[128];
+    LoadSetupString(IDS_BROWSE_TITLE, title, sizeof(title));
+    char* displayName = static_cast<char*>(allocator->Alloc(MAX_PATH));
+    if (displayName == nullptr) return 0;
+    const ShellListFree free{allocator};
+
+    LPITEMIDLIST drives = nullptr;
+    if (FAILED(::SHGetSpecialFolderLocation(owner, CSIDL_DRIVES, &drives)) || drives == nullptr) {
+        free(displayName);
+        return 0;
+    }
+    BROWSEINFOA info{};
+    info.hwndOwner = owner;
+    info.pidlRoot = drives;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = title;
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    info.lpfn = nullptr;
+    info.lParam = 0;
+
+    int result = 0;
+    LPITEMIDLIST chosen = ::SHBrowseForFolderA(&info);
+    if (chosen != nullptr) {
+        char chosenPath[MAX_PATH];
+        if (::SHGetPathFromIDListA(chosen, chosenPath)) {
+            ::lstrcpynA(path, chosenPath, MAX_PATH);
+            result = 1;
+        }
+        free(chosen);
+    }
+    free(drives);
+    free(displayName);
+    return result;
+}
+
+}  // namespace
+
+int BrowseForFolder(HWND owner, char* path) noexcept {
+    try {
+        // The browser's new dialog style needs COM on this thread.
+        const HRESULT comInit = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        int result = 0;
+        {
+            win32::ComRef<IMalloc> allocator;
+            if (SUCCEEDED(::SHGetMalloc(allocator.put())) && allocator) {
+                result = BrowseWithAllocator(owner, path, allocator.get());
+            }
+        }
+        if (SUCCEEDED(comInit)) ::CoUninitialize();
+        return result;
+    } catch (...) {
+        return 0;
+    }
+}
+
+INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) noexcept {
+    try {
+        switch (message) {
+            case WM_INITDIALOG:
+                return OnSetupDialogInit(dialog);
+            case WM_COMMAND:
+                return OnSetupCommand(dialog, LOWORD(wParam));
+            case WM_DESTROY:
+                return OnSetupDialogDestroy(dialog);
+            default:
+                return FALSE;
+        }
+    } catch (...) {
+        return FALSE;
+    }
+}
