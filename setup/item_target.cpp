@@ -2,41 +2,17 @@
 
 #include <cstring>
 
+#include "archive/stored_name.h"
+
 namespace {
 
 bool IsSeparator(char c) noexcept { return c == '\\' || c == '/'; }
 
-// A component such as "..", "..." or ".. " climbs out of its folder once the
-// system has trimmed its trailing dots and blanks.
-bool IsParentComponent(const char* begin, const char* end) noexcept {
-    int dots = 0;
-    for (const char* p = begin; p != end; ++p) {
-        if (*p == '.') {
-            ++dots;
-        } else if (*p != ' ') {
-            return false;
-        }
-    }
-    return dots >= 2;
-}
-
 }  // namespace
 
 bool IsSafeItemName(const char* storedName) noexcept {
-    if (storedName == nullptr || *storedName == '\0') return false;
-    if (IsSeparator(storedName[0])) return false;
-    // A colon is never part of a file name: it names a drive ("C:x") or a
-    // stream of another file.
-    if (std::strchr(storedName, ':') != nullptr) return false;
-    const char* componentStart = storedName;
-    for (const char* p = storedName;; ++p) {
-        if (*p == '\0' || IsSeparator(*p)) {
-            if (IsParentComponent(componentStart, p)) return false;
-            if (*p == '\0') break;
-            componentStart = p + 1;
-        }
-    }
-    return true;
+    // The same rule the archive applies to the paths it builds from stored names.
+    return storedName != nullptr && *storedName != '\0' && StoredNameStaysInside(storedName);
 }
 
 bool BuildItemTarget(char* out, std::size_t outSize, const char* folder, const char* storedName) noexcept {

@@ -1,0 +1,118 @@
+#include "archive/archive.h"
+
+#include "archive/archive_state.h"
+#include "archive/byte_source.h"
+#include "archive/extract.h"
+#include "archive/item_stream.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+// The current directory with a separator after it, or an empty base (folder
+// items then land relative to the current directory) when it does not fit.
+void TakeBaseFolder(char (&base)[MAX_PATH]) noexcept {
+    const DWORD length = ::GetCurrentDirectoryA(MAX_PATH, base);
+    if (length == 0 || length >= MAX_PATH - 1) {
+        base[0] = '\0';
+        return;
+    }
+    // A root such as C:\ already ends in a separator.
+    if (base[length - 1] != '\\' && base[length - 1] != '/') {
+        base[length] = '\\';
+        base[length + 1] = '\0';
+    }
+}
+
+// ArchiveOk for a usable handle, else the result that refuses it.
+ArchiveResult CheckHandle(ArchiveHandle archive) noexcept {
+    if (archive == nullptr) return ArchiveErrArgument;
+    if (archive->kind != ArchiveReadingHandle) return ArchiveErrHandleKind;
+    return ArchiveOk;
+}
+
+bool IsItemIndex(const ArchiveState* state, int index) noexcept {
+    return index >= 0 && static_cast<std::uint32_t>(index) < state->reader->entryCount;
+}
+
+}  // namespace
+
+void EndMemoryExtraction(ArchiveState* state) noexcept {
+    if (state->memoryItemIndex == -1) return;
+    static_cast<void>(CloseItemData(state->reader));
+    state->memoryItemIndex = -1;
+}
+
+ArchiveResult FillItemCached(ArchiveState* state, std::uint32_t index, ArchiveItem* item) noexcept {
+    if (state->cachedIndex != -1 && static_cast<std::uint32_t>(state->cachedIndex) == index) {
+        *item = state->cachedItem;
+        return ArchiveOk;
+    }
+    ArchiveItem record;
+    const ArchiveResult result = FillArchiveItem(state->reader, index, &record);
+    if (result != ArchiveOk) return result;
+    state->cachedItem = record;
+    state->cachedIndex = static_cast<std::int32_t>(index);
+    *item = record;
+    return ArchiveOk;
+}
+
+ArchiveHandle OpenArchive(const void* source, DWORD size, int kind) noexcept {
+    auto* state = new (std::nothrow) ArchiveState;
+    if (state == nullptr) return nullptr;
+    TakeBaseFolder(state->baseFolder);
+    bool refused = false;
+    if (kind == SourceHandle && ::GetFileType(const_cast<void*>(source)) != FILE_TYPE_DISK) refused = true;
+    ByteSource* bytes = refused ? nullptr : OpenByteSource(source, size, kind);
+    state->reader = bytes == nullptr ? nullptr : OpenDirectory(bytes);
+    ArchiveHandle archive = nullptr;
+    if (state->reader != nullptr) archive = new (std::nothrow) ArchiveHandleRecord{ArchiveReadingHandle, state};
+    if (archive == nullptr) {
+        if (state->reader != nullptr) CloseDirectory(state->reader);
+        delete state;
+    }
+    return archive;
+}
+
+ArchiveResult GetArchiveItem(ArchiveHandle archive, int index, ArchiveItem* item) noexcept {
+    const ArchiveResult check = CheckHandle(archive);
+    if (check != ArchiveOk) return check;
+    ArchiveState* state = archive->state;
+    if (item == nullptr || index < -1 || (index != -1 && !IsItemIndex(state, index))) return ArchiveErrArgument;
+    EndMemoryExtraction(state);
+    if (index == -1) {
+        std::memset(item, 0, sizeof *item);
+        item->index = static_cast<std::int32_t>(state->reader->entryCount);
+        return ArchiveOk;
+    }
+    return FillItemCached(state, static_cast<std::uint32_t>(index), item);
+}
+
+ArchiveResult ExtractArchiveItem(ArchiveHandle archive, int index, void* target, DWORD length, int mode,
+                                 ExtractProgressFn progress) noexcept {
+    const ArchiveResult check = CheckHandle(archive);
+    if (check != ArchiveOk) return check;
+    if (mode != TargetHandle && mode != TargetFileName && mode != TargetMemory) return ArchiveErrArgument;
+    ArchiveState* state = archive->state;
+    if (mode == TargetMemory) {
+        if (index != state->memoryItemIndex) EndMemoryExtraction(state);
+        if (!IsItemIndex(state, index)) return ArchiveErrArgument;
+        if (target == nullptr && length != 0) return ArchiveErrArgument;
+        return ExtractItemToMemory(state, static_cast<std::uint32_t>(index), target, length);
+    }
+    EndMemoryExtraction(state);
+    if (!IsItemIndex(state, index)) return ArchiveErrArgument;
+    return ExtractItemToFile(state, static_cast<std::uint32_t>(index), target, mode, progress);
+}
+
+ArchiveResult CloseArchive(ArchiveHandle archive) noexcept {
+    const ArchiveResult check = CheckHandle(archive);
+    if (check != ArchiveOk) return check;
+    ArchiveState* state = archive->state;
+    EndMemoryExtraction(state);
+    CloseDirectory(state->reader);
+    delete state;
+    delete archive;
+    return ArchiveOk;
+}

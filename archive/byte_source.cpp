@@ -1,0 +1,157 @@
+#include "archive/byte_source.h"
+
+#include "archive/reader_status.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+[[nodiscard]] std::uint32_t CurrentFilePosition(HANDLE handle) noexcept {
+    const DWORD position = ::SetFilePointer(handle, 0, nullptr, FILE_CURRENT);
+    return position == INVALID_SET_FILE_POINTER ? 0 : position;
+}
+
+// Reads exactly `n` bytes into `destination`; false on a failure or a short read.
+[[nodiscard]] bool ReadExactly(ByteSource* source, std::uint8_t* destination, std::size_t n) noexcept {
+    return ReadBytes(destination, n, 1, source) == 1;
+}
+
+}  // namespace
+
+ByteSource* OpenByteSource(const void* first, std::uint32_t length, int kind) noexcept {
+    if (kind != 1 && kind != 2 && kind != 3) return nullptr;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (kind == 1) {
+        HANDLE process = ::GetCurrentProcess();
+        if (!::DuplicateHandle(process, const_cast<void*>(first), process, &handle, 0, FALSE,
+                               DUPLICATE_SAME_ACCESS)) {
+            return nullptr;
+        }
+    } else if (kind == 2) {
+        if (first == nullptr) return nullptr;
+        handle = ::CreateFileA(static_cast<const char*>(first), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    }
+    auto* source = new (std::nothrow) ByteSource;
+    if (source == nullptr) {
+        if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+        return nullptr;
+    }
+    if (kind == 3) {
+        source->isHandle = false;
+        source->canSeek = true;
+        source->block = static_cast<const std::uint8_t*>(first);
+        source->blockLength = first == nullptr ? 0 : length;
+        return source;
+    }
+    source->isHandle = true;
+    source->osHandle = handle;
+    source->canSeek = ::GetFileType(handle) == FILE_TYPE_DISK;
+    source->startOffset = source->canSeek ? CurrentFilePosition(handle) : 0;
+    return source;
+}
+
+int CloseByteSource(ByteSource* source) noexcept {
+    if (source == nullptr) return -1;
+    if (source->isHandle && source->osHandle != INVALID_HANDLE_VALUE) ::CloseHandle(source->osHandle);
+    delete source;
+    return 0;
+}
+
+std::size_t ReadBytes(void* destination, std::size_t size, std::size_t count, ByteSource* source) noexcept {
+    if (source == nullptr || destination == nullptr || size == 0 || count == 0) return 0;
+    const unsigned long long wanted = static_cast<unsigned long long>(size) * count;
+    if (wanted > 0xFFFFFFFFull) return 0;
+    if (source->isHandle) {
+        DWORD got = 0;
+        if (!::ReadFile(source->osHandle, destination, static_cast<DWORD>(wanted), &got, nullptr)) {
+            source->readFailed = true;
+        }
+        return got / size;
+    }
+    if (source->blockPosition >= source->blockLength) return 0;
+    std::uint32_t n = static_cast<std::uint32_t>(wanted);
+    const std::uint32_t available = source->blockLength - source->blockPosition;
+    if (n > available) n = available;
+    std::memcpy(destination, source->block + source->blockPosition, n);
+    source->blockPosition += n;
+    return n / size;
+}
+
+int SeekSource(ByteSource* source, std::int32_t offset, int origin) noexcept {
+    if (source == nullptr) return 19;
+    if (source->isHandle) {
+        if (!source->canSeek) return 29;
+        DWORD moved = INVALID_SET_FILE_POINTER;
+        ::SetLastError(NO_ERROR);
+        switch (origin) {
+        case 0:
+            moved = ::SetFilePointer(source->osHandle,
+                                     static_cast<LONG>(source->startOffset + static_cast<std::uint32_t>(offset)),
+                                     nullptr, FILE_BEGIN);
+            break;
+        case 1: moved = ::SetFilePointer(source->osHandle, offset, nullptr, FILE_CURRENT); break;
+        case 2: moved = ::SetFilePointer(source->osHandle, offset, nullptr, FILE_END); break;
+        default: return 19;
+        }
+        // A refused move (a negative position) leaves the file pointer where it
+        // was; reading on from there would deliver the wrong bytes.
+        if (moved == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return 22;
+        return 0;
+    }
+    switch (origin) {
+    case 0: source->blockPosition = static_cast<std::uint32_t>(offset); break;
+    case 1: source->blockPosition += static_cast<std::uint32_t>(offset); break;
+    case 2: source->blockPosition = source->blockLength + static_cast<std::uint32_t>(offset); break;
+    default: break;
+    }
+    return 0;
+}
+
+std::uint32_t TellSource(ByteSource* source) noexcept {
+    if (source == nullptr) return 0;
+    if (source->isHandle) {
+        if (!source->canSeek) return 0;
+        return CurrentFilePosition(source->osHandle) - source->startOffset;
+    }
+    return source->blockPosition;
+}
+
+bool SourceFailed(const ByteSource* source) noexcept {
+    return source != nullptr && source->isHandle && source->readFailed;
+}
+
+// A field that runs past the end of the data counts as unreadable, whether or
+// not the system reported an error: a short field never yields a value.
+int ReadU8(ByteSource* source, std::uint32_t* value) noexcept {
+    std::uint8_t byte = 0;
+    if (!ReadExactly(source, &byte, 1)) {
+        *value = 0;
+        return ReaderReadFailed;
+    }
+    *value = byte;
+    return ReaderOk;
+}
+
+int ReadU16LE(ByteSource* source, std::uint32_t* value) noexcept {
+    std::uint8_t bytes[2] = {};
+    if (!ReadExactly(source, bytes, 2)) {
+        *value = 0;
+        return ReaderReadFailed;
+    }
+    *value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8;
+    return ReaderOk;
+}
+
+int ReadU32LE(ByteSource* source, std::uint32_t* value) noexcept {
+    std::uint8_t bytes[4] = {};
+    if (!ReadExactly(source, bytes, 4)) {
+        *value = 0;
+        return ReaderReadFailed;
+    }
+    *value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+             static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    return ReaderOk;
+}

@@ -1,0 +1,38 @@
+// A small file-like reader over the archive's storage: a memory block, an
+// open OS file handle (read through a duplicate, with the handle's position at
+// opening as position 0), or a file named by a path.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+struct ByteSource {
+    bool isHandle = false;   // kinds 1 and 2
+    bool canSeek = false;    // memory always; handles only for disk files
+    HANDLE osHandle = INVALID_HANDLE_VALUE;  // owned: the duplicate (kind 1) or the opened file (kind 2)
+    bool readFailed = false;                // a ReadFile call failed; never cleared
+    std::uint32_t startOffset = 0;          // handle position at opening (seekable handles only)
+    const std::uint8_t* block = nullptr;    // memory block, owned by the caller
+    std::uint32_t blockLength = 0;
+    std::uint32_t blockPosition = 0;
+};
+
+// kind: 1 handle, 2 file name, 3 memory (first = address, length = its size).
+[[nodiscard]] ByteSource* OpenByteSource(const void* first, std::uint32_t length, int kind) noexcept;
+int CloseByteSource(ByteSource* source) noexcept;
+
+// Reads up to `count` items of `size` bytes; returns the number of whole items read.
+[[nodiscard]] std::size_t ReadBytes(void* destination, std::size_t size, std::size_t count,
+                                    ByteSource* source) noexcept;
+// origin: 0 from the start, 1 from the current position, 2 from the end. 0 on success.
+[[nodiscard]] int SeekSource(ByteSource* source, std::int32_t offset, int origin) noexcept;
+[[nodiscard]] std::uint32_t TellSource(ByteSource* source) noexcept;
+[[nodiscard]] bool SourceFailed(const ByteSource* source) noexcept;
+
+// Little-endian field reads: 0 on success, -1 (ReaderReadFailed) when the read
+// failed or ran short; the value is then 0.
+[[nodiscard]] int ReadU8(ByteSource* source, std::uint32_t* value) noexcept;
+[[nodiscard]] int ReadU16LE(ByteSource* source, std::uint32_t* value) noexcept;
+[[nodiscard]] int ReadU32LE(ByteSource* source, std::uint32_t* value) noexcept;

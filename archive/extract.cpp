@@ -1,0 +1,146 @@
+#include "archive/extract.h"
+
+#include "archive/item_stream.h"
+#include "archive/stored_name.h"
+#include "setup/create_folder_path.h"
+#include "setup/win32_raii.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+constexpr std::uint32_t ChunkSize = 16384;
+constexpr std::size_t PathCapacity = MAX_PATH;  // 259 characters and the terminator
+constexpr std::size_t PartLimit = 255;          // longest folder, file-name or extension part
+
+// Joins `first` and `second` into `out`; false when the result would not fit.
+bool JoinPath(char (&out)[PathCapacity], const char* first, const char* second) noexcept {
+    const std::size_t a = std::strlen(first);
+    const std::size_t b = std::strlen(second);
+    if (a + b >= PathCapacity) return false;
+    std::memcpy(out, first, a);
+    std::memcpy(out + a, second, b + 1);
+    return true;
+}
+
+// The drive and folder part of `target` ("C:\A\B\" of "C:\A\B\x.txt") into
+// `folder`; false when the path or one of its parts is too long to handle.
+bool FolderPartOf(const char* target, char (&folder)[PathCapacity]) noexcept {
+    const std::size_t length = std::strlen(target);
+    if (length >= PathCapacity) return false;
+    std::size_t drive = 0;
+    if (length >= 2 && target[1] == ':' && !::IsDBCSLeadByte(static_cast<BYTE>(target[0]))) drive = 2;
+    std::size_t nameStart = drive;  // just after the last separator
+    std::size_t lastDot = std::string_view::npos;
+    for (std::size_t i = drive; i < length; ++i) {
+        const auto c = static_cast<BYTE>(target[i]);
+        if (::IsDBCSLeadByte(c) && i + 1 < length) {
+            ++i;
+            continue;
+        }
+        if (c == '\\' || c == '/') {
+            nameStart = i + 1;
+            lastDot = std::string_view::npos;
+        } else if (c == '.') {
+            lastDot = i;
+        }
+    }
+    const std::size_t nameEnd = lastDot == std::string_view::npos ? length : lastDot;
+    if (nameStart - drive > PartLimit || nameEnd - nameStart > PartLimit || length - nameEnd > PartLimit) {
+        return false;
+    }
+    std::memcpy(folder, target, nameStart);
+    folder[nameStart] = '\0';
+    return true;
+}
+
+// Writes the item under the cursor to `output` chunk by chunk; true when every
+// byte was read, written and matched the stored CRC-32.
+bool CopyItemData(DirectoryReader* reader, HANDLE output, ExtractProgressFn progress) noexcept {
+    static_cast<void>(OpenItemData(reader));  // a failed open shows as a failing read
+    std::uint8_t chunk[ChunkSize];
+    bool failed = false;
+    for (;;) {
+        const int n = ReadItemData(reader, chunk, ChunkSize);
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n == 0) break;
+        DWORD written = 0;
+        if (!::WriteFile(output, chunk, static_cast<DWORD>(n), &written, nullptr) ||
+            written != static_cast<DWORD>(n)) {
+            failed = true;
+            break;
+        }
+        if (progress != nullptr) static_cast<void>(progress(&written));
+    }
+    // Damaged data never counts as extracted, even when every byte was written.
+    if (CloseItemData(reader) != ReaderOk) failed = true;
+    return !failed;
+}
+
+}  // namespace
+
+ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* target, int mode,
+                                ExtractProgressFn progress) noexcept {
+    DirectoryReader* reader = state->reader;
+    ArchiveItem item;
+    const ArchiveResult filled = FillItemCached(state, index, &item);
+    if (filled != ArchiveOk) return filled;
+    if (PositionOnItem(reader, index) != ReaderOk) return ArchiveErrItemHeader;
+
+    if ((item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (mode == TargetHandle) return ArchiveOk;
+        char folder[PathCapacity];
+        if (!StoredNameStaysInside(item.name) || !JoinPath(folder, state->baseFolder, item.name)) {
+            return ArchiveErrOpenFile;
+        }
+        static_cast<void>(CreateFolderPath(folder));
+        return ArchiveOk;
+    }
+
+    win32::UniqueFile ownedFile;
+    HANDLE output = INVALID_HANDLE_VALUE;
+    if (mode == TargetHandle) {
+        output = static_cast<HANDLE>(target);
+    } else {
+        char path[PathCapacity];
+        const char* wanted = static_cast<const char*>(target);
+        if (wanted != nullptr && wanted[0] != '\0') {
+            char folder[PathCapacity];
+            if (!FolderPartOf(wanted, folder)) return ArchiveErrOpenFile;
+            if (folder[0] != '\0') static_cast<void>(CreateFolderPath(folder));
+            std::memcpy(path, wanted, std::strlen(wanted) + 1);
+        } else {
+            // The stored name, taken relative to the current directory.
+            if (!StoredNameStaysInside(item.name) || !JoinPath(path, "", item.name)) return ArchiveErrOpenFile;
+        }
+        ::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // lets a read-only file be replaced
+        ownedFile.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+        output = ownedFile.get();
+    }
+    if (output == INVALID_HANDLE_VALUE) return ArchiveErrOpenFile;
+
+    const bool copied = CopyItemData(reader, output, progress);
+    if (copied && ::GetFileType(output) == FILE_TYPE_DISK) {
+        ::SetFileTime(output, &item.creationTime, &item.accessTime, &item.writeTime);
+    }
+    return copied ? ArchiveOk : ArchiveErrExtract;
+}
+
+ArchiveResult ExtractItemToMemory(ArchiveState* state, std::uint32_t index, void* buffer, DWORD length) noexcept {
+    DirectoryReader* reader = state->reader;
+    if (static_cast<std::int32_t>(index) != state->memoryItemIndex) {
+        EndMemoryExtraction(state);
+        if (PositionOnItem(reader, index) != ReaderOk) return ArchiveErrMemoryExtract;
+        static_cast<void>(OpenItemData(reader));  // a failed open shows as a failing read
+        state->memoryItemIndex = static_cast<std::int32_t>(index);
+    }
+    const int n = ReadItemData(reader, buffer, length);
+    if (n > 0 && ItemDataChecksumStatus(reader) == ReaderOk) return ArchiveMoreData;
+    EndMemoryExtraction(state);
+    return n == 0 ? ArchiveOk : ArchiveErrMemoryExtract;
+}

@@ -1,0 +1,120 @@
+#!/bin/sh
+# Checks larkspan-archive on real-world ZIP files whose local headers were given
+# the payload signature 50 55 55 04: Python wheels from Debian packages (every
+# extracted file must match the SHA-256 and size in the wheel's RECORD) and a
+# zip written by Python's zipfile module. Every extracted file is also compared
+# with what Python's own reader gives for the original archive.
+#
+#   tests/archive/check_real_zip.sh BUILD_DIR [ZIP...]
+#
+# BUILD_DIR is a cross build folder holding archive/larkspan-archive.exe and its
+# wineprefix. Without ZIP arguments the wheels of python3-pip-whl and
+# python3-setuptools-whl are fetched with apt-get download; when that is not
+# possible the check is skipped (exit 77). Optional in CI.
+set -eu
+
+build=$(cd "${1:?usage: check_real_zip.sh BUILD_DIR [ZIP...]}" && pwd)
+shift
+root=$(cd "$(dirname "$0")/../.." && pwd)
+tool="$build/archive/larkspan-archive.exe"
+[ -f "$tool" ] || { echo "no $tool" >&2; exit 1; }
+export LARKSPAN_WINEPREFIX="${LARKSPAN_WINEPREFIX:-$build/wineprefix}"
+"$root/cmake/wine-fixture.sh" start >/dev/null 2>&1 || true
+run() { "$root/cmake/wine-run.sh" "$tool" "$@"; }
+
+work=$(mktemp -d /tmp/larkspan-realzip.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+if [ $# -eq 0 ]; then
+    (cd "$work" && apt-get download python3-pip-whl python3-setuptools-whl >/dev/null 2>&1) || {
+        echo "cannot fetch the wheel packages: skipped"; exit 77; }
+    for deb in "$work"/*.deb; do dpkg-deb -x "$deb" "$work/debs"; done
+    set -- $(find "$work/debs" -name '*.whl' | sort)
+    # A zip written by Python's zipfile module, with a folder entry.
+    mkdir -p "$work/tree/sub/deeper"
+    head -c 200000 /dev/urandom > "$work/tree/random.bin"
+    seq 1 200000 > "$work/tree/sub/numbers.txt"
+    : > "$work/tree/sub/deeper/empty.txt"
+    (cd "$work/tree" && python3 -m zipfile -c "$work/pyzip.zip" random.bin sub)
+    set -- "$@" "$work/pyzip.zip"
+fi
+
+failures=0
+n=0
+for zip in "$@"; do
+    n=$((n + 1))
+    case=$work/case$n
+    mkdir -p "$case"
+    name=$(basename "$zip")
+    # Rewrite every local signature, found through the central directory.
+    python3 - "$zip" "$case/payload.zip" <<'PY'
+import sys, zipfile
+data = bytearray(open(sys.argv[1], 'rb').read())
+for info in zipfile.ZipFile(sys.argv[1]).infolist():
+    at = info.header_offset
+    assert data[at:at + 4] == b'PK\x03\x04', info.filename
+    data[at:at + 4] = b'PUU\x04'
+open(sys.argv[2], 'wb').write(data)
+PY
+    # What the listing must say, from Python's reader of the original.
+    python3 - "$zip" > "$case/expected.txt" <<'PY'
+import sys, zipfile
+for i, info in enumerate(zipfile.ZipFile(sys.argv[1]).infolist()):
+    print(f"{i}\t{info.file_size}\t{info.compress_size}\t{info.filename}")
+PY
+    ok=1
+    for how in "" "--handle"; do
+        if ! run $how list "$case/payload.zip" > "$case/list.txt"; then
+            echo "$name: list $how failed"; ok=0; continue
+        fi
+        cut -f1-3,6 "$case/list.txt" | tr -d '\r' > "$case/got.txt"
+        cmp -s "$case/got.txt" "$case/expected.txt" || { echo "$name: list $how differs"; ok=0; }
+    done
+    if run extract "$case/payload.zip" "$case/out"; then :; else echo "$name: extract failed"; ok=0; fi
+    # Every file as Python reads it from the original archive.
+    python3 - "$zip" "$case/out" <<'PY' || ok=0
+import os, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+bad = 0
+for info in z.infolist():
+    path = os.path.join(sys.argv[2], info.filename)
+    if info.is_dir():
+        if not os.path.isdir(path):
+            print("missing folder", info.filename); bad += 1
+        continue
+    if not os.path.isfile(path) or open(path, 'rb').read() != z.read(info):
+        print("differs:", info.filename); bad += 1
+sys.exit(1 if bad else 0)
+PY
+    # Wheels: every file listed in RECORD with its SHA-256 and size.
+    case "$name" in *.whl)
+        python3 - "$case/out" <<'PY' || ok=0
+import base64, csv, glob, hashlib, os, sys
+out = sys.argv[1]
+records = glob.glob(os.path.join(out, '*.dist-info', 'RECORD'))
+assert len(records) == 1, records
+checked = bad = 0
+for row in csv.reader(open(records[0], newline='')):
+    path, digest, size = row[0], row[1], row[2]
+    if not digest:
+        continue  # RECORD itself
+    algorithm, value = digest.split('=', 1)
+    data = open(os.path.join(out, path), 'rb').read()
+    want = base64.urlsafe_b64decode(value + '=' * (-len(value) % 4))
+    if hashlib.new(algorithm, data).digest() != want or len(data) != int(size):
+        print("RECORD mismatch:", path); bad += 1
+    checked += 1
+print(f"RECORD: {checked} files checked, {bad} mismatches")
+sys.exit(1 if bad or checked == 0 else 0)
+PY
+    esac
+    # cat of the largest item equals the extracted file.
+    largest=$(sort -t "$(printf '\t')" -k2,2n "$case/expected.txt" | tail -1)
+    index=$(printf '%s' "$largest" | cut -f1)
+    file=$(printf '%s' "$largest" | cut -f4)
+    run --handle cat "$case/payload.zip" "$index" > "$case/cat.bin" && cmp -s "$case/cat.bin" "$case/out/$file" ||
+        { echo "$name: cat $index differs"; ok=0; }
+    count=$(wc -l < "$case/expected.txt")
+    if [ $ok -eq 1 ]; then echo "$name: OK ($count items)"; else echo "$name: FAILED"; failures=$((failures + 1)); fi
+done
+[ $failures -eq 0 ]

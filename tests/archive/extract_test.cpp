@@ -1,0 +1,340 @@
+// Extraction to file names, to open handles and into memory: chunking and
+// progress, folders, times, replaced files, and the results of the interface.
+#include "tests/archive/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace archive_test;
+
+namespace {
+
+std::vector<DWORD> g_counts[3];
+int ProgressReturningZero(DWORD* count) {
+    g_counts[0].push_back(*count);
+    return 0;
+}
+int ProgressReturningOne(DWORD* count) {
+    g_counts[1].push_back(*count);
+    return 1;
+}
+int ProgressReturningMinusOne(DWORD* count) {
+    g_counts[2].push_back(*count);
+    return -1;
+}
+
+ArchiveResult ExtractTo(ArchiveHandle archive, int index, const std::string& target,
+                        ExtractProgressFn progress = nullptr) {
+    return ExtractArchiveItem(archive, index, const_cast<char*>(target.c_str()), 0, TargetFileName, progress);
+}
+
+struct FileTimes {
+    std::uint64_t creation, access, write;
+};
+
+FileTimes TimesOf(const std::string& path) {
+    FileTimes times{};
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return times;
+    FILETIME c{}, a{}, w{};
+    if (::GetFileTime(file, &c, &a, &w)) times = {Ticks(c), Ticks(a), Ticks(w)};
+    ::CloseHandle(file);
+    return times;
+}
+
+// Whether files in `folder` keep a creation time given to them (Wine on Linux
+// file systems keeps only access and write times).
+bool KeepsCreationTimes(const std::string& folder) {
+    const std::string probe = folder + "\\probe.tmp";
+    HANDLE file = ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const FILETIME wanted{0x12345600u, 0x01D00000u};
+    ::SetFileTime(file, &wanted, nullptr, nullptr);
+    ::CloseHandle(file);
+    const bool kept = TimesOf(probe).creation == Ticks(wanted);
+    ::DeleteFileA(probe.c_str());
+    return kept;
+}
+
+// Restores the process's current directory when the test ends.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const std::string& path) {
+        ::GetCurrentDirectoryA(MAX_PATH, saved_);
+        ::SetCurrentDirectoryA(path.c_str());
+    }
+    ~CurrentDirectory() { ::SetCurrentDirectoryA(saved_); }
+
+private:
+    char saved_[MAX_PATH] = {};
+};
+
+class Extraction : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (auto& counts : g_counts) counts.clear();
+    }
+    TempFolder temp_;
+};
+
+}  // namespace
+
+TEST_F(Extraction, ProgressCountsForALargeDeflateItem) {
+    const Bytes program = PatternData(1230848, 11);
+    const Bytes archive = packer::Pack({FileItem("Larkspan.exe", program)}).bytes;
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    const ExtractProgressFn functions[3] = {ProgressReturningZero, ProgressReturningOne, ProgressReturningMinusOne};
+    for (int f = 0; f < 3; ++f) {
+        const std::string target = temp_ / ("out" + std::to_string(f) + ".exe");
+        ASSERT_EQ(ExtractTo(opened, 0, target, functions[f]), ArchiveOk);
+        EXPECT_EQ(ReadWholeFile(target), program);
+    }
+    std::vector<DWORD> expected(75, 16384);
+    expected.push_back(2048);
+    EXPECT_EQ(g_counts[0], expected);
+    EXPECT_EQ(g_counts[1], expected);  // the progress function's result changes nothing
+    EXPECT_EQ(g_counts[2], expected);
+    CloseArchive(opened);
+}
+
+TEST_F(Extraction, StoredItemsAreChunkedLikeDeflateOnes) {
+    const Bytes data = PatternData(40000, 12);
+    const Bytes archive = packer::Pack({FileItem("stored.bin", data, packer::Method::Stored)}).bytes;
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    const std::string target = temp_ / "stored.bin";
+    ASSERT_EQ(ExtractTo(opened, 0, target, ProgressReturningZero), ArchiveOk);
+    EXPECT_EQ(ReadWholeFile(target), data);
+    EXPECT_EQ(g_counts[0], (std::vector<DWORD>{16384, 16384, 7232}));
+    CloseArchive(opened);
+}
+
+TEST_F(Extraction, FilesGetTheItemTimesAndMissingFolders) {
+    packer::Item item = FileItem("deep.txt", PatternData(5000, 13));
+    item.modificationTime = 1650000000;
+    item.accessTime = 1650000123;
+    item.creationTime = 1640000000;
+    packer::Item empty = FileItem("empty.txt", {});
+    empty.modificationTime = 1660000000;
+    empty.accessTime = 1660000001;
+    empty.creationTime = 1630000000;
+    const Bytes archive = packer::Pack({item, empty}).bytes;
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+
+    const std::string target = temp_ / "a\\b\\c\\deep.txt";
+    ASSERT_EQ(ExtractTo(opened, 0, target), ArchiveOk);
+    EXPECT_TRUE(IsFolder(temp_ / "a\\b"));
+    const bool creationKept = KeepsCreationTimes(temp_.path());
+    FileTimes times = TimesOf(target);  // before reading the data, which may touch the access time
+    EXPECT_EQ(times.write, UnixTicks(1650000000));
+    EXPECT_EQ(times.access, UnixTicks(1650000123));
+    if (creationKept) {
+        EXPECT_EQ(times.creation, UnixTicks(1640000000));
+    }
+    EXPECT_EQ(ReadWholeFile(target), PatternData(5000, 13));
+
+    // An empty item: an empty file with its times, and no progress call.
+    const std::string emptyTarget = temp_ / "x\\empty.txt";
+    ASSERT_EQ(ExtractTo(opened, 1, emptyTarget, ProgressReturningZero), ArchiveOk);
+    times = TimesOf(emptyTarget);
+    EXPECT_EQ(times.write, UnixTicks(1660000000));
+    EXPECT_EQ(times.access, UnixTicks(1660000001));
+    if (creationKept) {
+        EXPECT_EQ(times.creation, UnixTicks(1630000000));
+    }
+    EXPECT_TRUE(Exists(emptyTarget));
+    EXPECT_TRUE(ReadWholeFile(emptyTarget).empty());
+    EXPECT_TRUE(g_counts[0].empty());
+    CloseArchive(opened);
+}
+
+TEST_F(Extraction, ReadOnlyTargetIsReplaced) {
+    const Bytes archive = packer::Pack({FileItem("a.txt", PatternData(3000, 14))}).bytes;
+    const std::string target = temp_ / "a.txt";
+    ASSERT_TRUE(WriteWholeFile(target, Bytes(10, 'o')));
+    ASSERT_TRUE(::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    ASSERT_EQ(ExtractTo(opened, 0, target), ArchiveOk);
+    EXPECT_EQ(ReadWholeFile(target), PatternData(3000, 14));
+    // The item's own attributes are never applied.
+    EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    CloseArchive(opened);
+}
+
+TEST_F(Extraction, TargetThatCannotBeCreated) {
+    const Bytes archive = packer::Pack({FileItem("a.txt", PatternData(30, 14))}).bytes;
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    ASSERT_TRUE(::CreateDirectoryA((temp_ / "folder").c_str(), nullptr));
+    EXPECT_EQ(ExtractTo(opened, 0, temp_ / "folder"), ArchiveErrOpenFile);  // a folder stands there
+    EXPECT_EQ(ExtractArchiveItem(opened, 0, INVALID_HANDLE_VALUE, 0, TargetHandle, nullptr), ArchiveErrOpenFile);
+    CloseArchive(opened);
+}
+
+TEST_F(Extraction, FolderItemsGoUnderTheBaseFolder) {
+    const Bytes archive = packer::Pack({FolderItem("made/inner/"), FileItem("made/inner/f.txt", PatternData(9))}).bytes;
+    TempFolder base;
+    ArchiveHandle opened = nullptr;
+    {
+        CurrentDirectory inside(base.path());
+        opened = OpenMemory(archive);
+    }
+    ASSERT_NE(opened, nullptr);
+    const std::string target = temp_ / "elsewhere";
+    ASSERT_EQ(ExtractTo(opened, 0, target, ProgressReturningZero), ArchiveOk);
+    EXPECT_TRUE(IsFolder(base / "made\\inner"));
+    EXPECT_FALSE(Exists(target));
+    EXPECT_TRUE(g_counts[0].empty());
+    // Mode 1 writes nothing for a folder item.
+    EXPECT_EQ(ExtractArchiveItem(opened, 0, INVALID_HANDLE_VALUE, 0, TargetHandle, nullptr), ArchiveOk);
+    CloseArchive(opened);
+}
+
+TEST_F(Extraction, StoredNameAsTargetIsTakenFromTheCurrentDirectory) {
+    const Bytes archive = packer::Pack({FileItem("plain.txt", PatternData(700, 15))}).bytes;
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    {
+        CurrentDirectory inside(temp_.path());
+        EXPECT_EQ(ExtractArchiveItem(opened, 0, nullptr, 0, TargetFileName, nullptr), ArchiveOk);
+        EXPECT_EQ(ExtractArchiveItem(opened, 0, const_cast<char*>(""), 0, TargetFileName, nullptr), ArchiveOk);
+    }
+    EXPECT_EQ(ReadWholeFile(temp_ / "plain.txt"), PatternData(700, 15));
+    CloseArchive(opened);
+}
+
+TEST_F(Extraction, ToAnOpenDiskHandle) {
+    const Bytes data = PatternData(20000, 16);
+    packer::Item item = FileItem("h.bin", data);
+    item.modificationTime = 1234567890;
+    const Bytes archive = packer::Pack({item}).bytes;
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    const std::string path = temp_ / "handle.bin";
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file, "HEAD", 4, &written, nullptr));
+    ASSERT_EQ(ExtractArchiveItem(opened, 0, file, 0, TargetHandle, ProgressReturningOne), ArchiveOk);
+    EXPECT_EQ(::SetFilePointer(file, 0, nullptr, FILE_CURRENT), 20004u);  // left open, after the data
+    FILETIME c{}, a{}, w{};
+    ASSERT_TRUE(::GetFileTime(file, &c, &a, &w));
+    EXPECT_EQ(Ticks(w), UnixTicks(1234567890));
+    ::CloseHandle(file);
+    Bytes expected = {'H', 'E', 'A', 'D'};
+    expected.insert(expected.end(), data.begin(), data.end());
+    EXPECT_EQ(ReadWholeFile(path), expected);
+    EXPECT_EQ(g_counts[1], (std::vector<DWORD>{16384, 3616}));
+    CloseArchive(opened);
+}
+
+TEST_F(Extraction, ToAPipe) {
+    const Bytes data = PatternData(3000, 17);
+    const Bytes archive = packer::Pack({FileItem("p.bin", data)}).bytes;
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 65536));
+    ASSERT_EQ(ExtractArchiveItem(opened, 0, writeEnd, 0, TargetHandle, ProgressReturningZero), ArchiveOk);
+    EXPECT_EQ(g_counts[0], std::vector<DWORD>{3000});
+    DWORD written = 0;
+    EXPECT_TRUE(::WriteFile(writeEnd, "!", 1, &written, nullptr));  // still open
+    ::CloseHandle(writeEnd);
+    Bytes got;
+    char buffer[4096];
+    DWORD n = 0;
+    while (::ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0) got.insert(got.end(), buffer, buffer + n);
+    ::CloseHandle(readEnd);
+    Bytes expected = data;
+    expected.push_back('!');
+    EXPECT_EQ(got, expected);
+    CloseArchive(opened);
+}
+
+TEST_F(Extraction, MemoryPiecesRestartAndEnd) {
+    const Bytes data = PatternData(3500, 18);
+    const Bytes archive = packer::Pack({FileItem("License.rtf", data), FileItem("other", PatternData(50, 1))}).bytes;
+    GuardedBlock block(archive.size(), archive);
+    ArchiveHandle opened = OpenArchive(block.data(), static_cast<DWORD>(block.size()), SourceMemory);
+    ASSERT_NE(opened, nullptr);
+    GuardedBlock piece(1000);
+    Bytes got;
+    ArchiveResult result = ArchiveMoreData;
+    int calls = 0;
+    while ((result = ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr)) == ArchiveMoreData) {
+        const std::size_t n = std::min<std::size_t>(1000, data.size() - got.size());
+        got.insert(got.end(), piece.data(), piece.data() + n);
+        ASSERT_LT(++calls, 10);
+    }
+    EXPECT_EQ(result, ArchiveOk);
+    EXPECT_EQ(calls, 4);
+    EXPECT_EQ(got, data);
+
+    // A record read between two calls starts the item again.
+    ASSERT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    ASSERT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(0, std::memcmp(piece.data(), data.data() + 1000, 1000));
+    ArchiveItem item;
+    ASSERT_EQ(GetArchiveItem(opened, 1, &item), ArchiveOk);
+    ASSERT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(0, std::memcmp(piece.data(), data.data(), 1000));
+
+    // Length 0 ends the item; the next call starts it again.
+    EXPECT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 0, TargetMemory, nullptr), ArchiveOk);
+    ASSERT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(0, std::memcmp(piece.data(), data.data(), 1000));
+
+    // Another index abandons the first item.
+    GuardedBlock small(50);
+    ASSERT_EQ(ExtractArchiveItem(opened, 1, small.data(), 50, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(0, std::memcmp(small.data(), PatternData(50, 1).data(), 50));
+
+    // A buffer of exactly the item's size: everything in the first call.
+    GuardedBlock exact(data.size());
+    ASSERT_EQ(ExtractArchiveItem(opened, 0, exact.data(), static_cast<DWORD>(data.size()), TargetMemory, nullptr),
+              ArchiveMoreData);
+    EXPECT_EQ(0, std::memcmp(exact.data(), data.data(), data.size()));
+    EXPECT_EQ(ExtractArchiveItem(opened, 0, exact.data(), static_cast<DWORD>(data.size()), TargetMemory, nullptr),
+              ArchiveOk);
+    // Closing with a memory extraction under way.
+    ASSERT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(CloseArchive(opened), ArchiveOk);
+}
+
+TEST_F(Extraction, ArgumentAndHandleKindErrors) {
+    const Bytes archive = packer::Pack({FileItem("a", PatternData(10)), FileItem("b", PatternData(10)),
+                                        FileItem("c", PatternData(10))})
+                              .bytes;
+    ArchiveItem item;
+    char buffer[16];
+    EXPECT_EQ(GetArchiveItem(nullptr, 0, &item), ArchiveErrArgument);
+    EXPECT_EQ(ExtractArchiveItem(nullptr, 0, buffer, 16, TargetMemory, nullptr), ArchiveErrArgument);
+    EXPECT_EQ(CloseArchive(nullptr), ArchiveErrArgument);
+
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    ArchiveHandleRecord other{2, opened->state};
+    EXPECT_EQ(GetArchiveItem(&other, 0, &item), ArchiveErrHandleKind);
+    EXPECT_EQ(ExtractArchiveItem(&other, 0, buffer, 16, TargetMemory, nullptr), ArchiveErrHandleKind);
+    EXPECT_EQ(CloseArchive(&other), ArchiveErrHandleKind);
+
+    for (int mode : {0, 4, -1}) EXPECT_EQ(ExtractArchiveItem(opened, 0, buffer, 16, mode, nullptr), ArchiveErrArgument);
+    const std::string target = temp_ / "x";
+    for (int index : {3, -1, 1000}) {
+        EXPECT_EQ(ExtractArchiveItem(opened, index, buffer, 16, TargetMemory, nullptr), ArchiveErrArgument);
+        EXPECT_EQ(ExtractTo(opened, index, target), ArchiveErrArgument);
+        EXPECT_EQ(ExtractArchiveItem(opened, index, INVALID_HANDLE_VALUE, 0, TargetHandle, nullptr),
+                  ArchiveErrArgument);
+    }
+    EXPECT_EQ(GetArchiveItem(opened, 0, nullptr), ArchiveErrArgument);
+    EXPECT_EQ(ExtractArchiveItem(opened, 0, nullptr, 16, TargetMemory, nullptr), ArchiveErrArgument);
+    EXPECT_FALSE(Exists(target));
+    // The handle is still usable after all of that.
+    ASSERT_EQ(ExtractArchiveItem(opened, 2, buffer, 16, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(0, std::memcmp(buffer, PatternData(10).data(), 10));
+    EXPECT_EQ(CloseArchive(opened), ArchiveOk);
+}

@@ -1,0 +1,313 @@
+// Item records: the count form, the one-record cache, attributes, times from
+// "UT" blocks, names, and entries or headers that cannot be read.
+#include "tests/archive/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace archive_test;
+
+namespace {
+
+// A record full of a marker byte, to see whether a failing call touched it.
+ArchiveItem MarkedRecord() {
+    ArchiveItem item;
+    std::memset(&item, 0x5A, sizeof item);
+    return item;
+}
+
+bool IsMarked(const ArchiveItem& item) {
+    const ArchiveItem marked = MarkedRecord();
+    return std::memcmp(&item, &marked, sizeof item) == 0;
+}
+
+ArchiveItem RecordOf(const packer::Item& packed, ArchiveResult* result = nullptr) {
+    const Bytes archive = packer::Pack({packed}).bytes;
+    ArchiveItem item = MarkedRecord();
+    ArchiveHandle opened = OpenMemory(archive);
+    if (opened == nullptr) {
+        ADD_FAILURE() << "archive not opened";
+        return item;
+    }
+    const ArchiveResult got = GetArchiveItem(opened, 0, &item);
+    if (result != nullptr) *result = got;
+    CloseArchive(opened);
+    return item;
+}
+
+}  // namespace
+
+TEST(ArchiveItems, CountFormAndRecords) {
+    const Bytes archive = packer::Pack({FileItem("program.exe", PatternData(1234, 1)),
+                                        FileItem("sub/License.rtf", PatternData(99, 2), packer::Method::Stored),
+                                        FolderItem("sub/")})
+                              .bytes;
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    ArchiveItem item = MarkedRecord();
+    ASSERT_EQ(GetArchiveItem(opened, -1, &item), ArchiveOk);
+    EXPECT_EQ(item.index, 3);
+    EXPECT_EQ(item.name[0], '\0');
+    EXPECT_EQ(item.attributes, 0u);
+    EXPECT_EQ(item.compressedSize, 0u);
+    EXPECT_EQ(item.uncompressedSize, 0u);
+    EXPECT_EQ(Ticks(item.writeTime) | Ticks(item.accessTime) | Ticks(item.creationTime), 0u);
+
+    item = MarkedRecord();
+    EXPECT_EQ(GetArchiveItem(opened, 3, &item), ArchiveErrArgument);
+    EXPECT_EQ(GetArchiveItem(opened, -2, &item), ArchiveErrArgument);
+    EXPECT_TRUE(IsMarked(item));
+
+    // Backwards and forwards in any order.
+    for (int i : {2, 0, 1, 1, 2, 0}) {
+        ASSERT_EQ(GetArchiveItem(opened, i, &item), ArchiveOk);
+        EXPECT_EQ(item.index, i);
+    }
+    ASSERT_EQ(GetArchiveItem(opened, 1, &item), ArchiveOk);
+    EXPECT_STREQ(item.name, "sub/License.rtf");
+    EXPECT_EQ(item.uncompressedSize, 99u);
+    EXPECT_EQ(item.compressedSize, 99u);
+    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    EXPECT_STREQ(item.name, "program.exe");
+    EXPECT_EQ(item.uncompressedSize, 1234u);
+    EXPECT_LT(item.compressedSize, 1234u);
+    EXPECT_EQ(Ticks(item.writeTime), UnixTicks(1700000000));
+    EXPECT_EQ(Ticks(item.accessTime), UnixTicks(1700000100));
+    EXPECT_EQ(Ticks(item.creationTime), UnixTicks(1600000000));
+    ASSERT_EQ(GetArchiveItem(opened, 2, &item), ArchiveOk);
+    EXPECT_STREQ(item.name, "sub/");
+    EXPECT_EQ(item.attributes & FILE_ATTRIBUTE_DIRECTORY, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    CloseArchive(opened);
+}
+
+TEST(ArchiveItems, TheLastRecordComesFromTheCache) {
+    const packer::Packed layout =
+        packer::Pack({FileItem("first.txt", PatternData(10)), FileItem("other.txt", PatternData(20))});
+    Bytes archive = layout.bytes;
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    ArchiveItem item;
+    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    // Rename the item in the central directory: a cached record does not see it.
+    archive[layout.items[0].centralHeaderOffset + 46] = 'F';
+    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    EXPECT_STREQ(item.name, "first.txt");
+    ASSERT_EQ(GetArchiveItem(opened, -1, &item), ArchiveOk);  // the count form keeps the cache
+    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    EXPECT_STREQ(item.name, "first.txt");
+    ASSERT_EQ(GetArchiveItem(opened, 1, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    EXPECT_STREQ(item.name, "First.txt");
+    CloseArchive(opened);
+}
+
+TEST(ArchiveItems, AttributesFromExternalAttributes) {
+    struct Case {
+        std::uint32_t external;
+        DWORD attributes;
+    };
+    for (const Case c : {Case{0x81800020u, 0xA0}, Case{0x81000021u, 0xA1}, Case{0x00000020u, 0xA1},
+                         Case{0x41ED0010u, 0x90}, Case{0x81A40000u, 0x80}, Case{0x81A40006u, 0x86}}) {
+        packer::Item packed = FileItem("x", PatternData(5));
+        packed.externalAttributes = c.external;
+        const ArchiveItem item = RecordOf(packed);
+        EXPECT_EQ(item.attributes, c.attributes) << std::hex << c.external;
+    }
+}
+
+TEST(ArchiveItems, UtFlagsChooseWhichTimesChange) {
+    packer::Item all = FileItem("x", PatternData(5));
+    all.modificationTime = 1500000000;
+    all.accessTime = 1500000001;
+    all.creationTime = 1500000002;
+    ArchiveItem item = RecordOf(all);
+    EXPECT_EQ(Ticks(item.writeTime), UnixTicks(1500000000));
+    EXPECT_EQ(Ticks(item.accessTime), UnixTicks(1500000001));
+    EXPECT_EQ(Ticks(item.creationTime), UnixTicks(1500000002));
+
+    packer::Item writeOnly = all;
+    writeOnly.localUtFlags = 1;
+    item = RecordOf(writeOnly);
+    EXPECT_EQ(Ticks(item.writeTime), UnixTicks(1500000000));
+    EXPECT_EQ(Ticks(item.accessTime), DosTicks(1500000000));
+    EXPECT_EQ(Ticks(item.creationTime), DosTicks(1500000000));
+
+    packer::Item none = all;
+    none.localUtFlags = 0;
+    item = RecordOf(none);
+    EXPECT_EQ(Ticks(item.writeTime), DosTicks(1500000000));
+    EXPECT_EQ(Ticks(item.accessTime), DosTicks(1500000000));
+}
+
+TEST(ArchiveItems, UtTimesAtBothEndsOfTheRange) {
+    packer::Item packed = FileItem("x", PatternData(5));
+    packed.modificationTime = 0;
+    packed.accessTime = 0xFFFFFFFFu;
+    packed.creationTime = 0x80000000u;  // past January 2038 stays positive
+    const ArchiveItem item = RecordOf(packed);
+    EXPECT_EQ(Ticks(item.writeTime), 116444736000000000ull);
+    SYSTEMTIME t{};
+    ASSERT_TRUE(::FileTimeToSystemTime(&item.accessTime, &t));
+    EXPECT_EQ(t.wYear, 2106);
+    EXPECT_EQ(t.wMonth, 2);
+    EXPECT_EQ(t.wDay, 7);
+    EXPECT_EQ(t.wHour, 6);
+    EXPECT_EQ(t.wMinute, 28);
+    EXPECT_EQ(t.wSecond, 15);
+    ASSERT_TRUE(::FileTimeToSystemTime(&item.creationTime, &t));
+    EXPECT_EQ(t.wYear, 2038);
+}
+
+TEST(ArchiveItems, LargeUnknownBlockBeforeUtIsSkipped) {
+    packer::Item packed = FileItem("x", PatternData(5));
+    Bytes block = {0x99, 0x88, 0x2C, 0x01};  // ID 0x8899, 300 bytes of data
+    const Bytes filler = PatternData(300, 4);
+    block.insert(block.end(), filler.begin(), filler.end());
+    packed.localExtraBefore = block;
+    const ArchiveItem item = RecordOf(packed);
+    EXPECT_EQ(Ticks(item.writeTime), UnixTicks(1700000000));
+    EXPECT_EQ(Ticks(item.creationTime), UnixTicks(1600000000));
+}
+
+TEST(ArchiveItems, ShortUtBlockReadsNothingBeyondIt) {
+    // A "UT" block announcing three times but holding one, at the very end of
+    // the local extra field: the item data right behind it must not be taken
+    // for times.
+    packer::Item packed = FileItem("x", Bytes(64, 0x41), packer::Method::Stored);
+    packed.localUtFlags = 0;
+    packed.localExtraAfter = {0x55, 0x54, 0x05, 0x00, 0x07, 0x10, 0x20, 0x30, 0x40};
+    ArchiveItem item = RecordOf(packed);
+    EXPECT_EQ(Ticks(item.writeTime), UnixTicks(0x40302010u));
+    EXPECT_EQ(Ticks(item.accessTime), DosTicks(1700000000));
+    EXPECT_EQ(Ticks(item.creationTime), DosTicks(1700000000));
+
+    // A block whose size runs past the end of the field.
+    packed.localExtraAfter = {0x55, 0x54, 0x0D, 0x00, 0x07, 0x10, 0x20, 0x30, 0x40};
+    item = RecordOf(packed);
+    EXPECT_EQ(Ticks(item.writeTime), UnixTicks(0x40302010u));
+    EXPECT_EQ(Ticks(item.accessTime), DosTicks(1700000000));
+
+    // Flags with no time at all.
+    packed.localExtraAfter = {0x55, 0x54, 0x01, 0x00, 0x07};
+    item = RecordOf(packed);
+    EXPECT_EQ(Ticks(item.writeTime), DosTicks(1700000000));
+}
+
+TEST(ArchiveItems, NamesUpTo259BytesOnly) {
+    ArchiveResult result = 1;
+    ArchiveItem item = RecordOf(FileItem(std::string(259, 'n'), PatternData(5)), &result);
+    EXPECT_EQ(result, ArchiveOk);
+    EXPECT_EQ(std::strlen(item.name), 259u);
+
+    for (std::size_t length : {260u, 300u, 1000u}) {
+        item = RecordOf(FileItem(std::string(length, 'n'), PatternData(5)), &result);
+        EXPECT_EQ(result, ArchiveErrItemHeader) << length;
+        EXPECT_TRUE(IsMarked(item));
+    }
+    // Nor can such an item be extracted.
+    const Bytes archive = packer::Pack({FileItem(std::string(260, 'n'), PatternData(5))}).bytes;
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    TempFolder temp;
+    const std::string target = temp / "long.bin";
+    EXPECT_NE(ExtractArchiveItem(opened, 0, const_cast<char*>(target.c_str()), 0, TargetFileName, nullptr), ArchiveOk);
+    EXPECT_FALSE(Exists(target));
+    CloseArchive(opened);
+}
+
+TEST(ArchiveItems, AnUnreadableEntryFailsEveryItemBehindIt) {
+    const packer::Packed packed = packer::Pack({FileItem("zero.txt", PatternData(10, 1)),
+                                                FileItem("one.txt", PatternData(20, 2)),
+                                                FileItem("two.txt", PatternData(30, 3))});
+    Bytes archive = packed.bytes;
+    archive[packed.items[1].centralHeaderOffset] = 'X';  // entry 1 loses its signature
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    ArchiveItem item = MarkedRecord();
+    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    EXPECT_STREQ(item.name, "zero.txt");
+    for (int i : {2, 1}) {
+        item = MarkedRecord();
+        EXPECT_EQ(GetArchiveItem(opened, i, &item), ArchiveErrItemHeader) << i;
+        EXPECT_TRUE(IsMarked(item));
+        Bytes buffer(100);
+        EXPECT_EQ(ExtractArchiveItem(opened, i, buffer.data(), 100, TargetMemory, nullptr), ArchiveErrMemoryExtract);
+        TempFolder temp;
+        const std::string target = temp / "out.txt";
+        EXPECT_NE(ExtractArchiveItem(opened, i, const_cast<char*>(target.c_str()), 0, TargetFileName, nullptr),
+                  ArchiveOk);
+        EXPECT_FALSE(Exists(target));
+    }
+    // The earlier entry still works after the failures.
+    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    EXPECT_STREQ(item.name, "zero.txt");
+    CloseArchive(opened);
+}
+
+TEST(ArchiveItems, LocalHeaderChecks) {
+    const packer::Packed packed = packer::Pack({FileItem("a.txt", PatternData(500, 1))});
+    const std::size_t local = packed.items[0].localHeaderOffset;
+    struct Patch {
+        std::size_t offset;
+        std::uint32_t value;
+        int width;
+    };
+    for (const Patch patch : {Patch{0, 0x04034B50u, 4}, Patch{8, 0, 2}, Patch{LocalCrc, 1, 4},
+                              Patch{LocalCompressed, 1, 4}, Patch{LocalUncompressed, 1, 4}, Patch{26, 6, 2}}) {
+        Bytes archive = packed.bytes;
+        if (patch.width == 4) {
+            Put32(archive, local + patch.offset, patch.value);
+        } else {
+            Put16(archive, local + patch.offset, patch.value);
+        }
+        ArchiveHandle opened = OpenMemory(archive);
+        ASSERT_NE(opened, nullptr);
+        ArchiveItem item;
+        EXPECT_EQ(GetArchiveItem(opened, 0, &item), ArchiveErrItemHeader) << "field at " << patch.offset;
+        CloseArchive(opened);
+    }
+    // A method other than stored or deflate, in both headers.
+    Bytes archive = packed.bytes;
+    Put16(archive, local + 8, 12);
+    Put16(archive, packed.items[0].centralHeaderOffset + 10, 12);
+    ArchiveHandle opened = OpenMemory(archive);
+    ASSERT_NE(opened, nullptr);
+    ArchiveItem item;
+    EXPECT_EQ(GetArchiveItem(opened, 0, &item), ArchiveErrItemHeader);
+    CloseArchive(opened);
+    // A local extra field that runs past the end of the data.
+    archive = packed.bytes;
+    archive.resize(packed.items[0].dataOffset);  // cut the archive, then append only a fresh directory
+    Put16(archive, local + 28, 0xFFFF);
+    const Bytes tail(packed.bytes.begin() + packed.centralDirectoryOffset, packed.bytes.end());
+    Bytes cut = archive;
+    cut.insert(cut.end(), tail.begin(), tail.end());
+    Put32(cut, cut.size() - 22 + 16, static_cast<std::uint32_t>(archive.size()));
+    opened = OpenMemory(cut);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(GetArchiveItem(opened, 0, &item), ArchiveErrItemRead);
+    CloseArchive(opened);
+}
+
+TEST(ArchiveItems, DataDescriptorItemsUseTheDirectoryValues) {
+    packer::Item packed = FileItem("described.bin", PatternData(40000, 6));
+    packed.dataDescriptor = true;
+    packer::Item stored = FileItem("stored.bin", PatternData(1000, 7), packer::Method::Stored);
+    stored.dataDescriptor = true;
+    const packer::Packed archive = packer::Pack({packed, stored});
+    EXPECT_EQ(Get32(archive.bytes, archive.items[0].localHeaderOffset + LocalCrc), 0u);
+    ArchiveHandle opened = OpenMemory(archive.bytes);
+    ASSERT_NE(opened, nullptr);
+    ArchiveItem item;
+    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    EXPECT_EQ(item.uncompressedSize, 40000u);
+    Bytes buffer(40000);
+    EXPECT_EQ(ExtractArchiveItem(opened, 0, buffer.data(), 40000, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(buffer, PatternData(40000, 6));
+    EXPECT_EQ(ExtractArchiveItem(opened, 0, buffer.data(), 40000, TargetMemory, nullptr), ArchiveOk);
+    buffer.assign(1000, 0);
+    EXPECT_EQ(ExtractArchiveItem(opened, 1, buffer.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(buffer, PatternData(1000, 7));
+    CloseArchive(opened);
+}
