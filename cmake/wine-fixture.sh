@@ -17,10 +17,21 @@ start)
             i=0; while [ $i -lt 50 ] && [ ! -e "/tmp/.X11-unix/X${DISPLAY#:}" ]; do sleep 0.1; i=$((i+1)); done
         fi
     fi
+    # A prefix whose first-time set-up was interrupted looks usable but is not
+    # (its COM registrations are missing, so picture decoding fails): only a
+    # prefix marked as complete is kept.
+    if [ -d "$WINEPREFIX" ] && [ ! -e "$WINEPREFIX/.larkspan-ready" ]; then
+        /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+        rm -rf "$WINEPREFIX"
+    fi
     mkdir -p "$WINEPREFIX"
     /usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
     # The first start creates the prefix; later starts are quick.
-    /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1 || true
+    if [ ! -e "$WINEPREFIX/.larkspan-ready" ]; then
+        /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+        /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1
+        touch "$WINEPREFIX/.larkspan-ready"
+    fi
     echo "wine prefix $WINEPREFIX ready on display $DISPLAY"
     ;;
 stop)

@@ -1,0 +1,188 @@
+// The animated picture control: takes over a static control and plays a GIF
+// animation (or shows a still picture) from an off-screen surface.
+//
+// A load walks the GIF stream, cuts every frame out as a small stand-alone GIF
+// and decodes each one once through the platform's picture decoder. Play starts
+// one animation thread that draws frame after frame into the surface, honouring
+// each frame's delay and disposal method; WM_PAINT only copies the surface.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <atomic>
+#include <vector>
+
+#include "picture/window_wrapper.h"
+
+// Classification of the block at the walker's position.
+enum GifBlockKind {
+    Unrecognized = 0,
+    ApplicationExtension = 1,
+    CommentExtension = 2,
+    GraphicControlExtension = 3,
+    PlainTextExtension = 4,
+    ImageDescriptor = 5,
+    Trailer = 6,
+};
+
+// One decoded frame. The record owns one reference to its picture.
+struct GifFrame {
+    IPicture* picture;
+    DWORD width;
+    DWORD height;
+    DWORD left;
+    DWORD top;
+    DWORD delay;     // hundredths of a second; 0xFFFFFFFF without a graphic control extension
+    LONG disposal;   // 0-7; 0 without a graphic control extension
+};
+
+// What the walker finds in a stream, frame by frame, for makers and tests.
+struct GifFrameLayout {
+    DWORD offset;       // first byte of the frame in the source stream
+    DWORD extent;       // bytes from there to the end of the frame's graphic block
+    DWORD streamSize;   // size of the frame's stand-alone stream
+    DWORD width, height, left, top, delay;
+    LONG disposal;
+    std::vector<BYTE> stream;  // the stand-alone stream itself
+};
+
+struct GifStreamLayout {
+    bool isGif = false;
+    DWORD screenWidth = 0;
+    DWORD screenHeight = 0;
+    DWORD globalTableSize = 0;
+    DWORD frameCount = 0;                // as counted by SkipFrame
+    std::vector<GifFrameLayout> frames;  // as extracted by ExtractFrame
+};
+
+class CAnimatedPictureWnd : public CSubclassWindow {
+public:
+    CAnimatedPictureWnd() noexcept;
+    ~CAnimatedPictureWnd() override;
+
+    // Loading. Both unload first; a missing resource fails before that.
+    [[nodiscard]] BOOL LoadFromResource(LPCSTR name, LPCSTR type) noexcept;
+    // block is a movable global memory block holding size bytes; it stays the
+    // caller's.
+    [[nodiscard]] BOOL LoadFromMemory(HGLOBAL block, DWORD size) noexcept;
+
+    // Showing.
+    void Play() noexcept;
+    // Ends the animation thread, leaving frames and surface in place.
+    void StopThread() noexcept;
+    // Ends the thread and releases everything a load created.
+    void Stop() noexcept;
+    [[nodiscard]] bool HasAnimation() const noexcept;
+
+    // Window message handlers.
+    LRESULT OnPaint() noexcept;
+    LRESULT OnDestroy() noexcept;
+
+    // Off-screen surface, made by every load as its last step.
+    [[nodiscard]] bool PrepareBuffer(int width, int height) noexcept;
+
+    // The wait after a frame with the given delay, in milliseconds.
+    [[nodiscard]] static DWORD FrameWaitMs(DWORD delay) noexcept;
+    // True when the bytes begin a GIF87a or GIF89a stream.
+    [[nodiscard]] static bool IsGifStream(const BYTE* bytes, DWORD size) noexcept;
+
+    // Read-only inspection (makers' tool and tests).
+    [[nodiscard]] DWORD FrameCount() const noexcept { return static_cast<DWORD>(frames.size()); }
+    [[nodiscard]] const GifFrame& Frame(DWORD index) const noexcept { return frames[index]; }
+    [[nodiscard]] HDC SurfaceDc() const noexcept { return memDC; }
+    [[nodiscard]] int PictureWidth() const noexcept { return pictureWidth; }
+    [[nodiscard]] int PictureHeight() const noexcept { return pictureHeight; }
+    [[nodiscard]] bool IsGif() const noexcept { return isGif; }
+    [[nodiscard]] bool HasStill() const noexcept { return picture != nullptr; }
+    [[nodiscard]] bool IsReady() const noexcept { return ready; }
+    [[nodiscard]] bool IsThreadRunning() const noexcept { return thread != nullptr; }
+    [[nodiscard]] COLORREF BackgroundColor() const noexcept { return backgroundColor; }
+    [[nodiscard]] DWORD CurrentFrame() const noexcept { return currentFrame.load(); }
+    // Number of frames the animation has drawn since the control was made.
+    [[nodiscard]] DWORD FramesDrawn() const noexcept { return framesDrawn.load(); }
+    // One surface pixel, read under the surface lock (CLR_INVALID without one).
+    [[nodiscard]] COLORREF SurfacePixel(int x, int y) noexcept;
+    // Draws the loaded picture as the animation shows it once drawing step
+    // index has been made, starting from frame 0 and looping like the thread
+    // (step FrameCount() is frame 0 again, after the wrap-around), with the
+    // same drawing code the thread uses. A still picture is drawn as Play
+    // draws it (step 0 only). False when nothing is loaded or a thread runs.
+    [[nodiscard]] bool DrawFramesThrough(DWORD index) noexcept;
+    // Walks a stream without loading it.
+    [[nodiscard]] GifStreamLayout InspectGifStream(const BYTE* bytes, DWORD size) noexcept;
+
+protected:
+    bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                              DWORD mapId) noexcept override;
+
+private:
+    // GIF walker (gif_walker.cpp).
+    [[nodiscard]] bool ReadScreenDescriptor(DWORD& width, DWORD& height) noexcept;
+    [[nodiscard]] GifBlockKind BlockKindAt() const noexcept;
+    [[nodiscard]] LONG BlockLengthAt() const noexcept;
+    [[nodiscard]] LONG SubBlockChainLength(DWORD offset) const noexcept;
+    [[nodiscard]] bool SkipBlock() noexcept;
+    void RewindToFirstBlock() noexcept;
+    [[nodiscard]] bool SkipLeadingExtensions() noexcept;
+    [[nodiscard]] bool SkipFrame() noexcept;
+    [[nodiscard]] DWORD CountFrames() noexcept;
+    [[nodiscard]] bool ByteAt(DWORD offset, BYTE& value) const noexcept;
+    [[nodiscard]] bool WordAt(DWORD offset, DWORD& value) const noexcept;
+
+    // Loading (picture_load.cpp).
+    struct FrameValues {
+        DWORD offset, extent, delay, width, height, left, top;
+        LONG disposal;
+    };
+    [[nodiscard]] HGLOBAL ExtractFrame(DWORD& streamSize, FrameValues& values) noexcept;
+    [[nodiscard]] bool WalkFrame(FrameValues& values) noexcept;
+    [[nodiscard]] BOOL LoadStill(HGLOBAL block, DWORD size, bool fromGif) noexcept;
+    [[nodiscard]] BOOL LoadFrames() noexcept;
+
+    // Animation and painting (picture_animation.cpp).
+    static unsigned __stdcall AnimationThread(void* control);
+    void RunAnimation() noexcept;
+    void DisposeFrame(DWORD index) noexcept;
+    [[nodiscard]] bool DrawCurrentFrame() noexcept;
+    void AdvanceFrame() noexcept;
+    [[nodiscard]] bool DrawStill() noexcept;
+    void FillSurface(const RECT& area, COLORREF color) noexcept;
+    void ReleaseSavedArea() noexcept;
+    void ReleaseSurface() noexcept;
+    void InvalidateWindow() noexcept;
+
+    // Walker state: valid only while a load runs.
+    const BYTE* data = nullptr;
+    DWORD dataSize = 0;
+    DWORD position = 0;
+    DWORD globalTableSize = 0;
+
+    // Load results.
+    std::vector<GifFrame> frames;
+    IPicture* picture = nullptr;
+    bool isGif = false;
+    int pictureWidth = 0;
+    int pictureHeight = 0;
+
+    // Surface and animation.
+    COLORREF backgroundColor = 0xFFFFFF;
+    std::atomic<DWORD> currentFrame{0};
+    std::atomic<DWORD> framesDrawn{0};
+    HDC memDC = nullptr;
+    HBITMAP memBitmap = nullptr;
+    HGDIOBJ memOldBitmap = nullptr;
+    HDC saveDC = nullptr;
+    HBITMAP saveBitmap = nullptr;
+    HGDIOBJ saveOldBitmap = nullptr;
+    HANDLE thread = nullptr;
+    HANDLE stopEvent = nullptr;
+    std::atomic<bool> stopRequested{false};
+    bool ready = false;
+    // Keeps frame drawing and the paint copy off the surface at the same time.
+    CRITICAL_SECTION surfaceLock;
+};
+
+// The program's one picture control (lives for the whole process).
+extern CAnimatedPictureWnd g_pictureControl;

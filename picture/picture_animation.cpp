@@ -1,0 +1,306 @@
+// Showing what a load prepared. Everything is drawn into an off-screen
+// surface; the window only ever copies it (no flicker). A still picture is
+// drawn once by Play; an animation is drawn frame by frame by one thread that
+// honours each frame's delay and disposal method and loops until stopped.
+#include <process.h>
+
+#include "picture/animated_picture_wnd.h"
+#include "setup/win32_raii.h"
+
+namespace {
+
+// Longest wait for the thread before Stop decides it is late; Stop then keeps
+// waiting, since the thread may still be drawing with the frames.
+constexpr DWORD kThreadStopWaitMs = 5000;
+constexpr DWORD kDelayUnitMs = 10;
+constexpr DWORD kShortDelayMs = 100;
+constexpr DWORD kShortestDelay = 5;
+
+// Holds the surface lock for one scope.
+class SurfaceLock {
+public:
+    explicit SurfaceLock(CRITICAL_SECTION& lock) noexcept : lock_(lock) { ::EnterCriticalSection(&lock_); }
+    SurfaceLock(const SurfaceLock&) = delete;
+    SurfaceLock& operator=(const SurfaceLock&) = delete;
+    ~SurfaceLock() { ::LeaveCriticalSection(&lock_); }
+
+private:
+    CRITICAL_SECTION& lock_;
+};
+
+// Renders the whole picture into the given rectangle of dc. HIMETRIC y runs
+// upwards, so the source starts at the top edge and has a negative height.
+[[nodiscard]] bool RenderPicture(IPicture* picture, HDC dc, LONG x, LONG y, LONG width, LONG height) noexcept {
+    OLE_XSIZE_HIMETRIC himetricWidth = 0;
+    OLE_YSIZE_HIMETRIC himetricHeight = 0;
+    picture->get_Width(&himetricWidth);
+    picture->get_Height(&himetricHeight);
+    return picture->Render(dc, x, y, width, height, 0, himetricHeight, himetricWidth, -himetricHeight, nullptr) ==
+           S_OK;
+}
+
+enum class FrameDrawing { NoPicture, RenderFailed, Rendered };
+
+}  // namespace
+
+DWORD CAnimatedPictureWnd::FrameWaitMs(DWORD delay) noexcept {
+    if (delay < kShortestDelay) return kShortDelayMs;
+    return delay * kDelayUnitMs;  // unsigned 32-bit product, as the frame asks
+}
+
+bool CAnimatedPictureWnd::HasAnimation() const noexcept { return isGif && frames.size() > 1; }
+
+bool CAnimatedPictureWnd::PrepareBuffer(int width, int height) noexcept {
+    HWND window = m_hWnd;
+    if (window != nullptr) {
+        ::SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+    }
+    // Without a window the surface is made compatible with the screen.
+    win32::WindowDc windowDc(window);
+    if (!windowDc) return false;
+
+    SurfaceLock lock(surfaceLock);
+    ReleaseSurface();
+    win32::UniqueMemoryDc dc(::CreateCompatibleDC(windowDc.get()));
+    win32::UniqueGdiObject bitmap(::CreateCompatibleBitmap(windowDc.get(), width, height));
+    if (!dc || !bitmap) return false;
+    memOldBitmap = ::SelectObject(dc.get(), bitmap.get());
+    memDC = dc.release();
+    memBitmap = static_cast<HBITMAP>(bitmap.release());
+
+    backgroundColor = ::GetSysColor(COLOR_BTNFACE);
+    RECT all{0, 0, width, height};
+    ::FillRect(memDC, &all, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1)));
+    ready = true;
+    return true;
+}
+
+void CAnimatedPictureWnd::Play() noexcept {
+    if (!ready) return;
+    if (HasAnimation()) {
+        // One thread at a time; without a stop event it could never be cut short.
+        if (thread != nullptr || stopEvent == nullptr) return;
+        uintptr_t started = ::_beginthreadex(nullptr, 0, &CAnimatedPictureWnd::AnimationThread, this, 0, nullptr);
+        thread = reinterpret_cast<HANDLE>(started);
+        return;
+    }
+    if (DrawStill()) InvalidateWindow();
+}
+
+bool CAnimatedPictureWnd::DrawStill() noexcept {
+    if (picture == nullptr) return false;
+    SurfaceLock lock(surfaceLock);
+    if (memDC == nullptr) return false;
+    FillSurface(RECT{0, 0, pictureWidth, pictureHeight}, backgroundColor);
+    return RenderPicture(picture, memDC, 0, 0, pictureWidth, pictureHeight);
+}
+
+void CAnimatedPictureWnd::StopThread() noexcept {
+    stopRequested.store(true);
+    if (stopEvent != nullptr) ::SetEvent(stopEvent);
+    if (thread != nullptr) {
+        if (::WaitForSingleObject(thread, kThreadStopWaitMs) == WAIT_TIMEOUT) {
+            // A frame is still being drawn: the frames and the surface must
+            // outlive the thread, so wait for it to see the request.
+            ::WaitForSingleObject(thread, INFINITE);
+        }
+        ::CloseHandle(thread);
+        thread = nullptr;
+    }
+    if (stopEvent != nullptr) ::ResetEvent(stopEvent);
+    stopRequested.store(false);
+}
+
+void CAnimatedPictureWnd::Stop() noexcept {
+    StopThread();
+    if (picture != nullptr) {
+        picture->Release();
+        picture = nullptr;
+    }
+    for (GifFrame& frame : frames) {
+        if (frame.picture != nullptr) frame.picture->Release();
+    }
+    std::vector<GifFrame>().swap(frames);
+    {
+        SurfaceLock lock(surfaceLock);
+        ReleaseSurface();
+        ReleaseSavedArea();
+    }
+    data = nullptr;
+    ready = false;
+    stopRequested.store(false);
+    isGif = false;
+    globalTableSize = 0;
+    position = 0;
+    currentFrame.store(0);
+    dataSize = 0;
+    backgroundColor = 0xFFFFFF;
+}
+
+void CAnimatedPictureWnd::ReleaseSurface() noexcept {
+    if (memDC == nullptr) return;
+    ::SelectObject(memDC, memOldBitmap);
+    ::DeleteDC(memDC);
+    ::DeleteObject(memBitmap);
+    memDC = nullptr;
+    memBitmap = nullptr;
+    memOldBitmap = nullptr;
+}
+
+void CAnimatedPictureWnd::ReleaseSavedArea() noexcept {
+    if (saveDC != nullptr) {
+        if (saveOldBitmap != nullptr) ::SelectObject(saveDC, saveOldBitmap);
+        ::DeleteDC(saveDC);
+    }
+    if (saveBitmap != nullptr) ::DeleteObject(saveBitmap);
+    saveDC = nullptr;
+    saveBitmap = nullptr;
+    saveOldBitmap = nullptr;
+}
+
+void CAnimatedPictureWnd::FillSurface(const RECT& area, COLORREF color) noexcept {
+    win32::UniqueGdiObject brush(::CreateSolidBrush(color));
+    if (!brush) return;
+    ::FillRect(memDC, &area, static_cast<HBRUSH>(brush.get()));
+}
+
+void CAnimatedPictureWnd::InvalidateWindow() noexcept {
+    HWND window = AttachedWindow();
+    if (window != nullptr) ::InvalidateRect(window, nullptr, FALSE);
+}
+
+COLORREF CAnimatedPictureWnd::SurfacePixel(int x, int y) noexcept {
+    SurfaceLock lock(surfaceLock);
+    if (memDC == nullptr) return CLR_INVALID;
+    return ::GetPixel(memDC, x, y);
+}
+
+// Applies the disposal method of frame index once its delay is over.
+void CAnimatedPictureWnd::DisposeFrame(DWORD index) noexcept {
+    if (index >= frames.size()) return;
+    const GifFrame& frame = frames[index];
+    SurfaceLock lock(surfaceLock);
+    if (memDC == nullptr) return;
+    if (frame.disposal == 2) {
+        FillSurface(RECT{static_cast<LONG>(frame.left), static_cast<LONG>(frame.top),
+                         static_cast<LONG>(frame.left + frame.width), static_cast<LONG>(frame.top + frame.height)},
+                    backgroundColor);
+    } else if (saveDC != nullptr && frame.disposal == 3) {
+        ::BitBlt(memDC, static_cast<int>(frame.left), static_cast<int>(frame.top), static_cast<int>(frame.width),
+                 static_cast<int>(frame.height), saveDC, 0, 0, SRCCOPY);
+        ReleaseSavedArea();
+    }
+}
+
+// Draws frames[currentFrame] into the surface: the whole surface is cleared
+// before frame 0, and the area under a frame with disposal 3 is saved first.
+// Returns true when something was drawn that the window should show.
+bool CAnimatedPictureWnd::DrawCurrentFrame() noexcept {
+    const DWORD index = currentFrame.load();
+    if (index >= frames.size()) return false;
+    const GifFrame& frame = frames[index];
+    bool rendered = false;
+    {
+        SurfaceLock lock(surfaceLock);
+        if (memDC == nullptr) return false;
+        if (index == 0) FillSurface(RECT{0, 0, pictureWidth, pictureHeight}, backgroundColor);
+        if (frame.picture == nullptr) return false;
+        if (frame.disposal == 3) {
+            ReleaseSavedArea();
+            win32::UniqueMemoryDc dc(::CreateCompatibleDC(memDC));
+            win32::UniqueGdiObject bitmap(
+                ::CreateCompatibleBitmap(memDC, static_cast<int>(frame.width), static_cast<int>(frame.height)));
+            if (dc && bitmap) {
+                saveOldBitmap = ::SelectObject(dc.get(), bitmap.get());
+                saveDC = dc.release();
+                saveBitmap = static_cast<HBITMAP>(bitmap.release());
+                ::BitBlt(saveDC, 0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height), memDC,
+                         static_cast<int>(frame.left), static_cast<int>(frame.top), SRCCOPY);
+            }
+        }
+        rendered = RenderPicture(frame.picture, memDC, static_cast<LONG>(frame.left), static_cast<LONG>(frame.top),
+                                 static_cast<LONG>(frame.width), static_cast<LONG>(frame.height));
+    }
+    framesDrawn.fetch_add(1);
+    return rendered;
+}
+
+void CAnimatedPictureWnd::AdvanceFrame() noexcept {
+    DWORD next = currentFrame.load() + 1;
+    if (next >= frames.size()) next = 0;
+    currentFrame.store(next);
+}
+
+unsigned __stdcall CAnimatedPictureWnd::AnimationThread(void* control) {
+    static_cast<CAnimatedPictureWnd*>(control)->RunAnimation();
+    return 0;
+}
+
+void CAnimatedPictureWnd::RunAnimation() noexcept {
+    // Finishes a frame that an earlier run was stopped in the middle of.
+    DisposeFrame(currentFrame.load());
+    while (!stopRequested.load()) {
+        const DWORD index = currentFrame.load();
+        if (index < frames.size() && frames[index].picture != nullptr) {
+            if (DrawCurrentFrame()) InvalidateWindow();
+            if (stopRequested.load()) return;
+            ::WaitForSingleObject(stopEvent, FrameWaitMs(frames[index].delay));
+            if (stopRequested.load()) return;
+            DisposeFrame(index);
+        } else {
+            (void)DrawCurrentFrame();  // nothing to show; frame 0 still clears the surface
+        }
+        AdvanceFrame();
+    }
+}
+
+bool CAnimatedPictureWnd::DrawFramesThrough(DWORD index) noexcept {
+    if (!ready || thread != nullptr) return false;
+    if (!HasAnimation()) return index == 0 && DrawStill();
+    {
+        SurfaceLock lock(surfaceLock);
+        ReleaseSavedArea();
+    }
+    currentFrame.store(0);
+    for (DWORD step = 0;; ++step) {
+        (void)DrawCurrentFrame();
+        if (step == index) break;
+        DisposeFrame(currentFrame.load());
+        AdvanceFrame();
+    }
+    return true;
+}
+
+LRESULT CAnimatedPictureWnd::OnPaint() noexcept {
+    HWND window = m_hWnd;
+    if (!::GetUpdateRect(window, nullptr, FALSE)) return 0;
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(window, &paint);
+    if (dc == nullptr) return E_FAIL;
+    {
+        SurfaceLock lock(surfaceLock);
+        if (memDC != nullptr) ::BitBlt(dc, 0, 0, pictureWidth, pictureHeight, memDC, 0, 0, SRCCOPY);
+    }
+    ::EndPaint(window, &paint);
+    return 0;
+}
+
+LRESULT CAnimatedPictureWnd::OnDestroy() noexcept {
+    StopThread();
+    return 0;
+}
+
+bool CAnimatedPictureWnd::ProcessWindowMessage(HWND, UINT message, WPARAM, LPARAM, LRESULT& result,
+                                               DWORD mapId) noexcept {
+    if (mapId != 0) return false;
+    switch (message) {
+        case WM_PAINT:
+            result = OnPaint();
+            return true;
+        case WM_DESTROY:
+            result = OnDestroy();
+            return true;
+        default:
+            return false;
+    }
+}

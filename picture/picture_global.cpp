@@ -1,0 +1,18 @@
+// The control's lifetime, and the program's one instance of it: constructed
+// during static initialisation, destroyed at process exit.
+#include "picture/animated_picture_wnd.h"
+
+CAnimatedPictureWnd::CAnimatedPictureWnd() noexcept {
+    ::InitializeCriticalSection(&surfaceLock);
+    // Manual reset: a stop that comes before the thread reaches its wait still
+    // ends that wait at once.
+    stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+CAnimatedPictureWnd::~CAnimatedPictureWnd() {
+    Stop();
+    if (stopEvent != nullptr) ::CloseHandle(stopEvent);
+    ::DeleteCriticalSection(&surfaceLock);
+}
+
+CAnimatedPictureWnd g_pictureControl;

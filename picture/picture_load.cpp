@@ -1,0 +1,208 @@
+// Loading: turns a byte stream into ready-to-draw pictures. A GIF with two or
+// more frames is cut into one small stand-alone GIF per frame (header, screen
+// descriptor and global colour table of the source, the frame's own blocks and
+// a trailer) and each is decoded once. Anything else becomes one still picture.
+#include <cstring>
+#include <new>
+
+#include "picture/animated_picture_wnd.h"
+#include "setup/setup_state.h"
+#include "setup/win32_raii.h"
+
+namespace {
+
+constexpr DWORD kHeaderAndScreenSize = 13;
+constexpr int kHimetricPerInch = 2540;
+
+// Decodes one picture from the stream over block. With deleteOnRelease the
+// block is taken over and freed on every path.
+[[nodiscard]] IPicture* DecodePicture(HGLOBAL block, DWORD size, bool deleteOnRelease) noexcept {
+    win32::ComRef<IStream> stream;
+    if (::CreateStreamOnHGlobal(block, deleteOnRelease ? TRUE : FALSE, stream.put()) != S_OK) {
+        if (deleteOnRelease) ::GlobalFree(block);
+        return nullptr;
+    }
+    IPicture* decoded = nullptr;
+    HRESULT hr = ::OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, IID_IPicture,
+                                  reinterpret_cast<void**>(&decoded));
+    if (hr != S_OK) {
+        if (decoded != nullptr) decoded->Release();
+        return nullptr;
+    }
+    return decoded;
+}
+
+}  // namespace
+
+BOOL CAnimatedPictureWnd::LoadFromResource(LPCSTR name, LPCSTR type) noexcept {
+    HMODULE module = g_setup.instance != nullptr ? g_setup.instance : ::GetModuleHandleA(nullptr);
+    HRSRC found = ::FindResourceA(module, name, type);
+    if (found == nullptr) return FALSE;
+    HGLOBAL resource = ::LoadResource(module, found);
+    if (resource == nullptr) return FALSE;
+    const DWORD size = ::SizeofResource(module, found);
+
+    win32::UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, size));
+    if (!block) {
+        ::FreeResource(resource);
+        return FALSE;
+    }
+    {
+        win32::GlobalLockGuard target(block.get());
+        const void* source = ::LockResource(resource);
+        if (target.get() == nullptr || source == nullptr) {
+            ::FreeResource(resource);
+            return FALSE;
+        }
+        std::memcpy(target.get(), source, size);
+        ::FreeResource(resource);
+    }
+    return LoadFromMemory(block.get(), size);
+}
+
+BOOL CAnimatedPictureWnd::LoadFromMemory(HGLOBAL block, DWORD size) noexcept {
+    Stop();
+    if (block == nullptr) return FALSE;
+    // Never walk past the block, whatever size the caller passed.
+    const SIZE_T blockSize = ::GlobalSize(block);
+    if (blockSize < size) size = static_cast<DWORD>(blockSize);
+
+    win32::GlobalLockGuard lock(block);
+    data = static_cast<const BYTE*>(lock.get());
+    if (data == nullptr) return FALSE;
+    dataSize = size;
+
+    if (!IsGifStream(data, dataSize)) {
+        data = nullptr;
+        lock.unlock();
+        return LoadStill(block, size, false);
+    }
+
+    isGif = true;
+    DWORD screenWidth = 0;
+    DWORD screenHeight = 0;
+    if (!ReadScreenDescriptor(screenWidth, screenHeight)) {
+        data = nullptr;
+        return FALSE;
+    }
+    pictureWidth = static_cast<int>(screenWidth);
+    pictureHeight = static_cast<int>(screenHeight);
+
+    const DWORD count = CountFrames();
+    if (count == 0) {
+        data = nullptr;
+        return FALSE;
+    }
+    if (count == 1) {
+        data = nullptr;
+        lock.unlock();
+        return LoadStill(block, size, true);
+    }
+
+    try {
+        frames.reserve(count);
+    } catch (const std::bad_alloc&) {
+        data = nullptr;
+        return FALSE;
+    }
+    BOOL result = LoadFrames();
+    data = nullptr;
+    return result;
+}
+
+// Decodes the whole stream as one picture. A one-frame GIF keeps the screen
+// size; any other picture gets its size from the decoder's HIMETRIC extent.
+BOOL CAnimatedPictureWnd::LoadStill(HGLOBAL block, DWORD size, bool fromGif) noexcept {
+    picture = DecodePicture(block, size, false);
+    if (picture == nullptr) return FALSE;
+    if (!fromGif) {
+        OLE_XSIZE_HIMETRIC himetricWidth = 0;
+        OLE_YSIZE_HIMETRIC himetricHeight = 0;
+        picture->get_Width(&himetricWidth);
+        picture->get_Height(&himetricHeight);
+        // Without a window the screen's resolution stands for it.
+        HWND window = m_hWnd;
+        win32::WindowDc dc(window);
+        if (!dc) return FALSE;
+        pictureWidth = ::MulDiv(himetricWidth, ::GetDeviceCaps(dc.get(), LOGPIXELSX), kHimetricPerInch);
+        pictureHeight = ::MulDiv(himetricHeight, ::GetDeviceCaps(dc.get(), LOGPIXELSY), kHimetricPerInch);
+    }
+    return PrepareBuffer(pictureWidth, pictureHeight) ? TRUE : FALSE;
+}
+
+// Cuts out and decodes every frame. A frame the decoder rejects is left out.
+BOOL CAnimatedPictureWnd::LoadFrames() noexcept {
+    RewindToFirstBlock();
+    for (;;) {
+        DWORD streamSize = 0;
+        FrameValues values{};
+        HGLOBAL frameStream = ExtractFrame(streamSize, values);
+        if (frameStream == nullptr) break;
+        IPicture* decoded = DecodePicture(frameStream, streamSize, true);
+        if (decoded == nullptr) continue;
+        GifFrame frame{decoded, values.width, values.height, values.left, values.top, values.delay, values.disposal};
+        try {
+            frames.push_back(frame);
+        } catch (const std::bad_alloc&) {
+            decoded->Release();
+            break;  // keep the frames decoded so far
+        }
+    }
+    if (frames.empty()) return FALSE;
+    return PrepareBuffer(pictureWidth, pictureHeight) ? TRUE : FALSE;
+}
+
+// The next frame's stand-alone stream in a fixed block, or null at the end.
+HGLOBAL CAnimatedPictureWnd::ExtractFrame(DWORD& streamSize, FrameValues& values) noexcept {
+    if (data == nullptr) return nullptr;
+    if (!WalkFrame(values)) return nullptr;
+    const DWORD head = kHeaderAndScreenSize + globalTableSize;
+    const unsigned long long total = 1ull + head + values.extent;
+    if (total > 0xFFFFFFFFull) return nullptr;
+    HGLOBAL block = ::GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(total));
+    if (block == nullptr) return nullptr;
+    BYTE* out = static_cast<BYTE*>(block);  // a fixed block's handle is its address
+    std::memcpy(out, data, head);
+    std::memcpy(out + head, data + values.offset, values.extent);
+    out[head + values.extent] = 0x3B;
+    streamSize = static_cast<DWORD>(total);
+    return block;
+}
+
+GifStreamLayout CAnimatedPictureWnd::InspectGifStream(const BYTE* bytes, DWORD size) noexcept {
+    GifStreamLayout layout;
+    if (data != nullptr || !IsGifStream(bytes, size)) return layout;
+    layout.isGif = true;
+    const DWORD savedTable = globalTableSize;
+    const DWORD savedPosition = position;
+    data = bytes;
+    dataSize = size;
+    DWORD width = 0;
+    DWORD height = 0;
+    if (ReadScreenDescriptor(width, height)) {
+        layout.screenWidth = width;
+        layout.screenHeight = height;
+        layout.globalTableSize = globalTableSize;
+        layout.frameCount = CountFrames();
+        RewindToFirstBlock();
+        try {
+            for (;;) {
+                DWORD streamSize = 0;
+                FrameValues values{};
+                win32::UniqueGlobal frameStream(ExtractFrame(streamSize, values));
+                if (!frameStream) break;
+                const BYTE* bytesOut = static_cast<const BYTE*>(frameStream.get());
+                layout.frames.push_back(GifFrameLayout{values.offset, values.extent, streamSize, values.width,
+                                                       values.height, values.left, values.top, values.delay,
+                                                       values.disposal,
+                                                       std::vector<BYTE>(bytesOut, bytesOut + streamSize)});
+            }
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    data = nullptr;
+    dataSize = 0;
+    globalTableSize = savedTable;
+    position = savedPosition;
+    return layout;
+}

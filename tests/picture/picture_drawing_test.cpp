@@ -1,0 +1,159 @@
+// What the control draws into its surface, read back pixel by pixel: the
+// first fill, each disposal method, the wrap-around and stills.
+#include <gtest/gtest.h>
+
+#include "tests/picture/picture_test_support.h"
+
+namespace {
+
+using namespace picture_test;
+
+// Gives the menu and button-face colours values of their own for the test,
+// so that each fill can be told apart, and puts the old ones back after.
+class SurfaceDrawing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const INT elements[] = {COLOR_MENU, COLOR_BTNFACE};
+        savedColors_[0] = ::GetSysColor(COLOR_MENU);
+        savedColors_[1] = ::GetSysColor(COLOR_BTNFACE);
+        const COLORREF distinct[] = {kMenu, kButtonFace};
+        ASSERT_TRUE(::SetSysColors(2, elements, distinct));
+        ASSERT_EQ(::GetSysColor(COLOR_MENU), kMenu);
+        ASSERT_EQ(::GetSysColor(COLOR_BTNFACE), kButtonFace);
+    }
+    void TearDown() override {
+        const INT elements[] = {COLOR_MENU, COLOR_BTNFACE};
+        ::SetSysColors(2, elements, savedColors_);
+    }
+
+    // Expects every pixel of the rectangle to be color.
+    void ExpectArea(CAnimatedPictureWnd& control, RECT area, COLORREF color, const char* what) {
+        int wrong = 0;
+        for (int y = area.top; y < area.bottom; ++y) {
+            for (int x = area.left; x < area.right; ++x) {
+                COLORREF seen = control.SurfacePixel(x, y);
+                if (seen != color && wrong++ < 3) {
+                    ADD_FAILURE() << what << ": pixel " << x << "," << y << " is " << std::hex << seen
+                                  << " instead of " << color;
+                }
+            }
+        }
+    }
+
+    static constexpr COLORREF kMenu = RGB(0x12, 0x34, 0x56);
+    static constexpr COLORREF kButtonFace = RGB(0xAB, 0xCD, 0xEF);
+    COLORREF savedColors_[2] = {};
+};
+
+TEST_F(SurfaceDrawing, SurfaceHoldsTheMenuColourBeforeTheFirstFrame) {
+    GifBuilder gif(16, 12, Palette());
+    gif.GraphicControl(0, 10).SolidImage(0, 0, 4, 4, 0).GraphicControl(0, 10).SolidImage(0, 0, 4, 4, 1).Trailer();
+    CAnimatedPictureWnd control;
+    EXPECT_EQ(control.BackgroundColor(), RGB(255, 255, 255));
+    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
+    EXPECT_EQ(control.BackgroundColor(), kButtonFace);
+    ExpectArea(control, RECT{0, 0, 16, 12}, kMenu, "before the first frame");
+
+    // Frame 0 clears the whole surface to the button face first.
+    ASSERT_TRUE(control.DrawFramesThrough(0));
+    ExpectArea(control, RECT{0, 0, 4, 4}, kRed, "frame 0");
+    ExpectArea(control, RECT{4, 0, 16, 12}, kButtonFace, "around frame 0");
+}
+
+TEST_F(SurfaceDrawing, DisposalTwoClearsOnlyTheFramesRectangle) {
+    GifBuilder gif(20, 20, Palette());
+    gif.GraphicControl(0, 10).SolidImage(0, 0, 20, 20, 0);  // red everywhere
+    gif.GraphicControl(2, 10).SolidImage(4, 4, 6, 6, 1);    // blue square, cleared after
+    gif.GraphicControl(0, 10).SolidImage(15, 15, 2, 2, 2);  // green dot
+    gif.Trailer();
+    CAnimatedPictureWnd control;
+    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
+
+    ASSERT_TRUE(control.DrawFramesThrough(1));
+    ExpectArea(control, RECT{4, 4, 10, 10}, kBlue, "frame 1 drawn");
+
+    ASSERT_TRUE(control.DrawFramesThrough(2));
+    ExpectArea(control, RECT{4, 4, 10, 10}, kButtonFace, "frame 1 disposed");
+    ExpectArea(control, RECT{0, 0, 20, 4}, kRed, "above");
+    ExpectArea(control, RECT{0, 10, 15, 20}, kRed, "below");
+    ExpectArea(control, RECT{0, 4, 4, 10}, kRed, "left");
+    ExpectArea(control, RECT{10, 4, 20, 10}, kRed, "right");
+    ExpectArea(control, RECT{15, 15, 17, 17}, kGreen, "frame 2");
+}
+
+TEST_F(SurfaceDrawing, DisposalThreeRestoresExactlyWhatLayUnderTheFrame) {
+    GifBuilder gif(20, 20, Palette());
+    gif.GraphicControl(0, 10).SolidImage(0, 0, 20, 20, 0);  // red
+    gif.GraphicControl(1, 10).SolidImage(0, 0, 10, 10, 1);  // blue quarter stays
+    gif.GraphicControl(3, 10).SolidImage(5, 5, 8, 8, 2);    // green over both, restored after
+    gif.GraphicControl(0, 10).SolidImage(19, 19, 1, 1, 3);  // white corner
+    gif.Trailer();
+    CAnimatedPictureWnd control;
+    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
+
+    ASSERT_TRUE(control.DrawFramesThrough(2));
+    ExpectArea(control, RECT{5, 5, 13, 13}, kGreen, "frame 2 drawn");
+
+    ASSERT_TRUE(control.DrawFramesThrough(3));
+    ExpectArea(control, RECT{0, 0, 10, 10}, kBlue, "blue quarter restored");
+    ExpectArea(control, RECT{10, 0, 19, 20}, kRed, "red right half restored");
+    ExpectArea(control, RECT{0, 10, 10, 20}, kRed, "red bottom restored");
+    ExpectArea(control, RECT{19, 19, 20, 20}, kWhite, "frame 3");
+}
+
+TEST_F(SurfaceDrawing, WrapAroundClearsToTheButtonFaceWhateverTheLastDisposal) {
+    GifBuilder gif(12, 12, Palette());
+    gif.GraphicControl(0, 10).SolidImage(0, 0, 3, 3, 1);    // small blue
+    gif.GraphicControl(1, 10).SolidImage(0, 0, 12, 12, 0);  // red everywhere, kept
+    gif.Trailer();
+    CAnimatedPictureWnd control;
+    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
+    ASSERT_TRUE(control.DrawFramesThrough(1));
+    ExpectArea(control, RECT{0, 0, 12, 12}, kRed, "last frame");
+    ASSERT_TRUE(control.DrawFramesThrough(2));  // frame 0 on the second lap
+    EXPECT_EQ(control.CurrentFrame(), 0u);
+    ExpectArea(control, RECT{0, 0, 3, 3}, kBlue, "frame 0 again");
+    ExpectArea(control, RECT{3, 0, 12, 12}, kButtonFace, "cleared on the wrap");
+}
+
+TEST_F(SurfaceDrawing, StillIsDrawnOnceAtTheOriginOverTheButtonFaceWithoutAThread) {
+    // One-frame GIF whose index 3 is transparent: the fill shows through.
+    GifBuilder gif(10, 8, Palette());
+    std::vector<std::uint8_t> pixels(80, 0);
+    for (int x = 0; x < 10; ++x) pixels[static_cast<std::size_t>(7 * 10 + x)] = 3;
+    gif.GraphicControl(0, 10, 3).Image(0, 0, 10, 8, pixels).Trailer();
+    CAnimatedPictureWnd control;
+    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
+    ExpectArea(control, RECT{0, 0, 10, 8}, kMenu, "before Play");
+    control.Play();
+    EXPECT_FALSE(control.IsThreadRunning());
+    EXPECT_EQ(control.FramesDrawn(), 0u);
+    ExpectArea(control, RECT{0, 0, 10, 7}, kRed, "still");
+    ExpectArea(control, RECT{0, 7, 10, 8}, kButtonFace, "transparent row");
+
+    CAnimatedPictureWnd bitmap;
+    ASSERT_NE(LoadBytes(bitmap, MakeBmp(9, 5, kGreen)), FALSE);
+    bitmap.Play();
+    EXPECT_FALSE(bitmap.IsThreadRunning());
+    ExpectArea(bitmap, RECT{0, 0, 9, 5}, kGreen, "bitmap still");
+}
+
+TEST_F(SurfaceDrawing, AnimationThreadDrawsTheSameAsTheSynchronousDrawing) {
+    GifBuilder gif(8, 8, Palette());
+    gif.GraphicControl(0, 1).SolidImage(0, 0, 8, 8, 0);
+    gif.GraphicControl(2, 65535).SolidImage(2, 2, 4, 4, 1);
+    gif.Trailer();
+    CAnimatedPictureWnd control;
+    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
+    control.Play();
+    ASSERT_TRUE(control.IsThreadRunning());
+    // Functional wait with a generous bound: frame 1 holds for 655 s.
+    for (int i = 0; i < 1000 && control.FramesDrawn() < 2; ++i) ::Sleep(10);
+    ASSERT_GE(control.FramesDrawn(), 2u);
+    control.StopThread();
+    EXPECT_EQ(control.CurrentFrame(), 1u);
+    ExpectArea(control, RECT{2, 2, 6, 6}, kBlue, "frame 1 by the thread");
+    ExpectArea(control, RECT{0, 0, 8, 2}, kRed, "frame 0 by the thread");
+}
+
+}  // namespace

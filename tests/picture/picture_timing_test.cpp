@@ -1,0 +1,119 @@
+// The animation thread's timing: frame delays, stop requests during long
+// delays, repeated stops and resuming where the animation was stopped.
+#include <gtest/gtest.h>
+
+#include "tests/picture/picture_test_support.h"
+
+namespace {
+
+using namespace picture_test;
+
+// Waits (bounded, 10 s) until the thread has drawn at least count frames.
+bool WaitForFramesDrawn(const CAnimatedPictureWnd& control, DWORD count) {
+    for (int i = 0; i < 1000; ++i) {
+        if (control.FramesDrawn() >= count) return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
+// Two full-size frames: red with delay first, then blue with delay second.
+Bytes TwoFrames(int first, int second, int secondDisposal = 0) {
+    GifBuilder gif(8, 8, Palette());
+    gif.GraphicControl(0, first).SolidImage(0, 0, 8, 8, 0);
+    gif.GraphicControl(secondDisposal, second).SolidImage(0, 0, 8, 8, 1);
+    gif.Trailer();
+    return gif.bytes();
+}
+
+TEST(FrameTiming, DelaysMapToWaits) {
+    for (DWORD delay = 0; delay < 5; ++delay) EXPECT_EQ(CAnimatedPictureWnd::FrameWaitMs(delay), 100u) << delay;
+    EXPECT_EQ(CAnimatedPictureWnd::FrameWaitMs(5), 50u);
+    EXPECT_EQ(CAnimatedPictureWnd::FrameWaitMs(10), 100u);
+    EXPECT_EQ(CAnimatedPictureWnd::FrameWaitMs(65535), 655350u);
+    // A frame without a graphic control extension holds until stopped.
+    EXPECT_EQ(CAnimatedPictureWnd::FrameWaitMs(0xFFFFFFFFu), 4294967286u);
+}
+
+TEST(FrameTiming, StopThreadCutsALongDelayShort) {
+    CAnimatedPictureWnd control;
+    ASSERT_NE(LoadBytes(control, TwoFrames(65535, 65535)), FALSE);
+    control.Play();
+    ASSERT_TRUE(control.IsThreadRunning());
+    ASSERT_TRUE(WaitForFramesDrawn(control, 1));
+    const ULONGLONG started = ::GetTickCount64();
+    control.StopThread();
+    // Not a speed requirement: the frame's delay is 655 s, so returning at
+    // all within 10 s shows the wait was cut short.
+    EXPECT_LT(::GetTickCount64() - started, 10000u);
+    EXPECT_FALSE(control.IsThreadRunning());
+    EXPECT_EQ(control.FramesDrawn(), 1u);
+    EXPECT_EQ(control.CurrentFrame(), 0u);  // the frame was neither disposed nor passed
+    EXPECT_EQ(control.FrameCount(), 2u);     // StopThread keeps the frames
+    EXPECT_TRUE(control.IsReady());
+}
+
+TEST(FrameTiming, StoppingTwiceIsHarmlessAndLeavesTheEventReset) {
+    CAnimatedPictureWnd control;
+    control.StopThread();  // nothing loaded, no thread
+    control.Stop();
+    ASSERT_NE(LoadBytes(control, TwoFrames(65535, 65535)), FALSE);
+    control.Play();
+    ASSERT_TRUE(WaitForFramesDrawn(control, 1));
+    control.StopThread();
+    control.StopThread();
+    EXPECT_EQ(control.FrameCount(), 2u);
+    control.Stop();
+    control.Stop();
+    EXPECT_EQ(control.FrameCount(), 0u);
+    EXPECT_FALSE(control.IsReady());
+
+    // A stop event left signalled would let the next animation race through
+    // its 655 s delays; it must hold at its first frame instead.
+    ASSERT_NE(LoadBytes(control, TwoFrames(65535, 65535)), FALSE);
+    const DWORD before = control.FramesDrawn();
+    control.Play();
+    ASSERT_TRUE(WaitForFramesDrawn(control, before + 1));
+    ::Sleep(300);
+    EXPECT_EQ(control.FramesDrawn(), before + 1);
+    EXPECT_EQ(control.CurrentFrame(), 0u);
+    control.Stop();
+}
+
+TEST(FrameTiming, PlayAfterStopThreadResumesAtTheCurrentFrame) {
+    CAnimatedPictureWnd control;
+    // Frame 0 shows for 100 ms, frame 1 holds and is cleared on disposal.
+    ASSERT_NE(LoadBytes(control, TwoFrames(1, 65535, 2)), FALSE);
+    control.Play();
+    ASSERT_TRUE(WaitForFramesDrawn(control, 2));
+    control.StopThread();
+    ASSERT_EQ(control.CurrentFrame(), 1u);
+    EXPECT_EQ(control.SurfacePixel(4, 4), kBlue);
+
+    // Mark the surface: a restart at frame 0 would show red over the whole
+    // surface, resuming applies frame 1's disposal and draws frame 1 again.
+    ::SetPixel(control.SurfaceDc(), 0, 0, kGreen);
+    const DWORD before = control.FramesDrawn();
+    control.Play();
+    ASSERT_TRUE(WaitForFramesDrawn(control, before + 1));
+    control.StopThread();
+    EXPECT_EQ(control.FramesDrawn(), before + 1);
+    EXPECT_EQ(control.CurrentFrame(), 1u);
+    EXPECT_EQ(control.SurfacePixel(0, 0), kBlue);
+    EXPECT_EQ(control.SurfacePixel(7, 7), kBlue);
+}
+
+TEST(FrameTiming, AnimationLoopsForEverUntilStopped) {
+    CAnimatedPictureWnd control;
+    GifBuilder gif(8, 8, Palette());
+    gif.Netscape(1);  // a loop count, which the control does not honour
+    gif.GraphicControl(0, 0).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 0).SolidImage(0, 0, 8, 8, 1).Trailer();
+    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
+    control.Play();
+    EXPECT_TRUE(WaitForFramesDrawn(control, 5));  // past the stream's one loop
+    control.Stop();
+    EXPECT_FALSE(control.IsThreadRunning());
+    EXPECT_EQ(control.FrameCount(), 0u);
+}
+
+}  // namespace
