@@ -26,16 +26,20 @@ start)
     fi
     mkdir -p "$WINEPREFIX"
     /usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
-    # The first start creates the prefix; later starts are quick.
+    # The first start creates the prefix; later starts are quick. Every start
+    # runs one program here, so that Wine's own service processes start now,
+    # with their output on /dev/null, and not inside the first test (whose
+    # output pipe they would hold open for as long as the server lives).
     if [ ! -e "$WINEPREFIX/.larkspan-ready" ]; then
         /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-        /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1
         touch "$WINEPREFIX/.larkspan-ready"
     fi
+    /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1
     echo "wine prefix $WINEPREFIX ready on display $DISPLAY"
     ;;
 stop)
     /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
     if [ -f "$pidfile" ]; then kill "$(cat "$pidfile")" 2>/dev/null || true; rm -f "$pidfile"; fi
     echo "wine server stopped"
     ;;

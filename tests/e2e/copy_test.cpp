@@ -1,0 +1,122 @@
+// The copy under its progress dialog, with a 64 MiB item so that it lasts:
+// the dialog names the full target path, and Cancel (or the close box) asks
+// first; a confirmed cancel stops after the item in progress.
+#include "tests/e2e/support/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+bool IsProgressDialog(const WindowInfo& window) {
+    return window.className == "#32770" && Control(window.window, kProgressFile) != nullptr;
+}
+
+// Installs the big variant into the folder and returns the progress dialog
+// once it shows the large item.
+HWND StartCopy(SetupProcess& setup, const TempFolder& folder) {
+    HWND main = StartToMainDialog(setup, SetupPath("big"));
+    if (!main) return nullptr;
+    InstallInto(main, folder.path());
+    HWND progress = setup.WaitForWindow(IsProgressDialog, kAppearMs);
+    EXPECT_NE(progress, nullptr) << "no progress dialog; seen:\n" << Describe(setup.seen());
+    if (!progress) return nullptr;
+    EXPECT_EQ(ReadText(progress), kCaption);
+    // The program item is small; wait until the large item is under way.
+    const std::string big = folder / "big.bin";
+    std::string shown;
+    for (int i = 0; i < 2000 && (shown = ControlText(progress, kProgressFile)) != big && !setup.HasExited(); ++i) {
+        EXPECT_EQ(shown, folder / "Recorder.exe") << "control 1003 shows the full target path";
+        ::Sleep(5);
+    }
+    EXPECT_EQ(shown, big) << "control 1003 shows the full target path";
+    return progress;
+}
+
+MessageBoxInfo CancelQuestion(SetupProcess& setup, HWND progress) {
+    HWND box = setup.WaitForMessageBox(kAppearMs);
+    EXPECT_NE(box, nullptr) << "Cancel asked nothing; seen:\n" << Describe(setup.seen());
+    if (!box) return {};
+    const MessageBoxInfo question = ReadMessageBox(box);
+    EXPECT_EQ(question.text, kString108);
+    EXPECT_EQ(question.caption, kCaption);
+    EXPECT_EQ(question.owner, progress);
+    EXPECT_EQ(question.defaultButton, IDNO);
+    EXPECT_EQ(question.icon, IconKind::Question) << "icon: " << IconName(question.icon);
+    return question;
+}
+
+// After a confirmed cancel: report 113, the items after the large one absent
+// and nothing started.
+void ExpectStoppedAfterLargeItem(SetupProcess& setup, HWND progress, const TempFolder& folder) {
+    EXPECT_TRUE(setup.WaitForWindowGone(progress, kAppearMs)) << "the progress dialog disappears";
+    const Report report = FinishWithReport(setup);
+    EXPECT_EQ(report.box.text, kString113);
+    EXPECT_EQ(report.exitCode, 1u);
+    EXPECT_TRUE(FileExists(folder / "Recorder.exe"));
+    // The item in progress is finished.
+    WIN32_FILE_ATTRIBUTE_DATA big{};
+    EXPECT_TRUE(::GetFileAttributesExA((folder / "big.bin").c_str(), GetFileExInfoStandard, &big));
+    EXPECT_EQ(big.nFileSizeLow, 64u * 1024u * 1024u);
+    EXPECT_FALSE(FileExists(folder / "after.txt")) << "no item after the one in progress is written";
+    EXPECT_FALSE(FileExists(folder / "License.rtf")) << "no item after the one in progress is written";
+    EXPECT_FALSE(ReadRecorderLog(folder / "recorder.log").present) << "no program is started";
+}
+
+TEST(Copy, ProgressNamesTheFullTargetPathAndConfirmedCancelStopsTheCopy) {
+    TempFolder folder("cancel-yes");
+    SetupProcess setup;
+    HWND progress = StartCopy(setup, folder);
+    ASSERT_NE(progress, nullptr);
+    const int position = ProgressPosition(Control(progress, kProgressBar));
+    EXPECT_GE(position, 0);
+    EXPECT_LE(position, 100);
+
+    PressButton(progress, IDCANCEL);
+    const MessageBoxInfo question = CancelQuestion(setup, progress);
+    ASSERT_NE(question.window, nullptr);
+    // The copy waits while the question is open: it is still on the large item.
+    EXPECT_EQ(ControlText(progress, kProgressFile), folder / "big.bin");
+    Answer(setup, question.window, IDYES);
+    ExpectStoppedAfterLargeItem(setup, progress, folder);
+}
+
+TEST(Copy, CancelAnsweredNoGoesOnToSuccess) {
+    TempFolder folder("cancel-no");
+    SetupProcess setup;
+    HWND progress = StartCopy(setup, folder);
+    ASSERT_NE(progress, nullptr);
+    PressButton(progress, IDCANCEL);
+    const MessageBoxInfo question = CancelQuestion(setup, progress);
+    ASSERT_NE(question.window, nullptr);
+    Answer(setup, question.window, IDNO);
+    // The copy goes on under the dialog, which stays visible as long as it
+    // exists (a hidden dialog would mean the answer was taken as Yes).
+    ASSERT_TRUE(setup.Freeze());
+    const bool exists = ::IsWindow(progress);
+    const bool visible = ::IsWindowVisible(progress);
+    ASSERT_TRUE(setup.Thaw());
+    EXPECT_TRUE(visible || !exists) << "No keeps the dialog";
+    const Report report = FinishWithReport(setup);
+    EXPECT_EQ(report.box.text, kString112);
+    const auto big = ReadBytes(folder / "big.bin");
+    const auto original = ReadBytes(GeneratedPath("big.bin"));
+    ASSERT_TRUE(big && original);
+    EXPECT_TRUE(*big == *original) << "the large item is copied whole";
+    EXPECT_TRUE(FileExists(folder / "after.txt"));
+    EXPECT_TRUE(FileExists(folder / "License.rtf"));
+    EXPECT_TRUE(ReadRecorderLog(folder / "recorder.log").present);
+}
+
+TEST(Copy, CloseBoxBehavesLikeCancel) {
+    TempFolder folder("cancel-close");
+    SetupProcess setup;
+    HWND progress = StartCopy(setup, folder);
+    ASSERT_NE(progress, nullptr);
+    PressCloseBox(progress);
+    const MessageBoxInfo question = CancelQuestion(setup, progress);
+    ASSERT_NE(question.window, nullptr);
+    Answer(setup, question.window, IDYES);
+    ExpectStoppedAfterLargeItem(setup, progress, folder);
+}
+
+}  // namespace
+}  // namespace e2e

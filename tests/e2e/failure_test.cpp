@@ -1,0 +1,186 @@
+// Installations that cannot complete: the final report names the reason, the
+// items copied before a failure stay, nothing is started after a failed copy,
+// and no stored name can write outside the destination folder.
+#include "tests/e2e/support/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+Report InstallAndReport(SetupProcess& setup, const std::string& variant, const std::string& folder,
+                        DWORD reportTimeoutMs = kAppearMs) {
+    HWND main = StartToMainDialog(setup, SetupPath(variant));
+    if (!main) return {};
+    InstallInto(main, folder);
+    return FinishWithReport(setup, reportTimeoutMs);
+}
+
+bool SameBytes(const std::string& a, const std::string& b) {
+    const auto left = ReadBytes(a);
+    const auto right = ReadBytes(b);
+    return left && right && *left == *right;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found{};
+    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+std::string TrimEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+TEST(Failure, EmptyPayloadReportsTheUnexpectedSituation) {
+    TempFolder folder("empty");
+    SetupProcess setup;
+    HWND main = StartToMainDialog(setup, SetupPath("empty"));
+    ASSERT_NE(main, nullptr) << "without a licence text the user can still agree";
+    InstallInto(main, folder.path());
+    const Report report = FinishWithReport(setup);
+    EXPECT_EQ(report.box.text, std::string(kString114) + "\n" + kString116);
+    EXPECT_EQ(report.exitCode, 1u);
+    EXPECT_TRUE(FolderEntries(folder.path()).empty());
+}
+
+TEST(Failure, ArchiveWithoutItemsIsNotCompletelyInstalled) {
+    TempFolder folder("no-items");
+    SetupProcess setup;
+    const Report report = InstallAndReport(setup, "no_items", folder.path());
+    EXPECT_EQ(report.box.text, kString113);
+    EXPECT_EQ(report.exitCode, 1u);
+    EXPECT_TRUE(FolderEntries(folder.path()).empty());
+}
+
+TEST(Failure, DamagedItemStopsTheCopyWithEarlierItemsInPlaceAndNothingStarted) {
+    TempFolder folder("damaged");
+    SetupProcess setup;
+    const Report report = InstallAndReport(setup, "damaged", folder.path());
+    EXPECT_EQ(report.box.text, kString113);
+    EXPECT_TRUE(SameBytes(folder / "Recorder.exe", RecorderPath()));
+    EXPECT_TRUE(SameBytes(folder / "readme.txt", DataPath("readme.txt")));
+    EXPECT_FALSE(SameBytes(folder / "notes.txt", DataPath("notes.txt"))) << "the damaged item is not passed as good";
+    EXPECT_FALSE(FileExists(folder / "after.txt"));
+    EXPECT_FALSE(FileExists(folder / "License.rtf"));
+    EXPECT_FALSE(ReadRecorderLog(folder / "recorder.log").present) << "no program is started";
+}
+
+TEST(Failure, FirstItemThatCannotBeStartedIsReportedWithTheSystemsText) {
+    TempFolder folder("unstartable");
+    SetupProcess setup;
+    const Report report = InstallAndReport(setup, "unstartable", folder.path());
+    EXPECT_EQ(report.exitCode, 1u);
+    const std::string program = folder / "Larkspan.exe";
+    ASSERT_TRUE(SameBytes(program, DataPath("not-a-program.txt"))) << "the item itself was copied";
+
+    // The system's own words for the failure, as a start of the same file gets them.
+    std::string commandLine = "\"" + program + "\" /Install";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_FALSE(::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                                  folder.path().c_str(), &startup, &process));
+    const DWORD error = ::GetLastError();
+    char text[512] = {};
+    ASSERT_GT(::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0x800, text,
+                               sizeof text, nullptr),
+              0u);
+    const std::string head = std::string(kString114) + "\n";
+    ASSERT_EQ(report.box.text.rfind(head, 0), 0u) << report.box.text;
+    const std::string detail = TrimEnd(report.box.text.substr(head.size()));
+    EXPECT_FALSE(detail.empty());
+    EXPECT_EQ(detail, TrimEnd(text)) << "error " << error;
+}
+
+TEST(Failure, ProgramStillRunningAfterTwentySecondsIsReportedAndLeftRunning) {
+    TempFolder folder("sleeper");
+    SetupProcess setup;
+    const Report report = InstallAndReport(setup, "sleeper", folder.path(), 120000);
+    EXPECT_EQ(report.box.text, std::string(kString114) + "\n" + kString115);
+    EXPECT_EQ(report.exitCode, 1u);
+
+    const RecorderLog log = ReadRecorderLog(folder / "recorder.log");
+    ASSERT_TRUE(log.present);
+    EXPECT_EQ(log.lines.size() >= 5 ? log.lines[4] : std::string(), "sleeping");
+    EXPECT_EQ(log.get("exit"), "") << "the program had not ended when the setup gave up";
+    const DWORD pid = static_cast<DWORD>(std::strtoul(log.get("pid").c_str(), nullptr, 10));
+    ASSERT_NE(pid, 0u);
+    HANDLE program = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    ASSERT_NE(program, nullptr) << "the program is still running";
+    EXPECT_EQ(::WaitForSingleObject(program, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the setup left it running";
+    ::TerminateProcess(program, 0);
+    ::WaitForSingleObject(program, 10000);
+    ::CloseHandle(program);
+}
+
+// A stored name that points outside the destination: the installation fails
+// at that item, nothing is written outside, nothing is started.
+void ExpectRefusedName(const std::string& variant, const std::vector<std::string>& outside) {
+    for (const std::string& path : outside) ::DeleteFileA(path.c_str());
+    TempFolder folder("traversal-" + variant);
+    SetupProcess setup;
+    const Report report = InstallAndReport(setup, variant, folder.path());
+    EXPECT_EQ(report.box.text, kString113);
+    EXPECT_EQ(report.exitCode, 1u);
+    for (const std::string& path : outside) {
+        EXPECT_FALSE(FileExists(path)) << "written outside the destination: " << path;
+        ::DeleteFileA(path.c_str());
+    }
+    EXPECT_TRUE(FileExists(folder / "Recorder.exe")) << "the items before it are in place";
+    EXPECT_FALSE(FileExists(folder / "License.rtf")) << "no item after it";
+    EXPECT_FALSE(ReadRecorderLog(folder / "recorder.log").present) << "no program is started";
+}
+
+std::string TempRoot() { return ParentFolder(TempFolder("probe").path()); }
+
+TEST(Failure, ParentFolderNameIsRefused) {
+    ExpectRefusedName("traversal", {TempRoot() + "\\larkspan-e2e-evil.txt"});
+}
+
+TEST(Failure, ParentFolderNameInsideAPathIsRefused) {
+    ExpectRefusedName("inner_traversal", {TempRoot() + "\\larkspan-e2e-evil.txt"});
+}
+
+TEST(Failure, NameWithDriveIsRefused) { ExpectRefusedName("drive_name", {"C:\\larkspan-e2e-evil.txt"}); }
+
+TEST(Failure, RootedNameIsRefused) {
+    ExpectRefusedName("rooted_name", {"C:\\larkspan-e2e-evil.txt", "Z:\\larkspan-e2e-evil.txt"});
+}
+
+TEST(Failure, TargetPathLongerThan259CharactersIsRefused) {
+    const std::string name = LARKSPAN_E2E_LONG_NAME;
+    TempFolder root("long");
+    std::string folder = root.path() + "\\";
+    folder += std::string(std::max<size_t>(10, 262 - name.size() - folder.size()), 'd');
+    ASSERT_GT(folder.size() + 1 + name.size(), 259u);
+    ASSERT_LT(folder.size(), 248u);
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+
+    SetupProcess setup;
+    const Report report = InstallAndReport(setup, "long_name", folder);
+    EXPECT_EQ(report.box.text, kString113);
+    EXPECT_TRUE(FileExists(folder + "\\Recorder.exe"));
+    std::vector<std::string> entries = FolderEntries(folder);
+    EXPECT_EQ(entries, std::vector<std::string>{"Recorder.exe"}) << "nothing else is written";
+    EXPECT_FALSE(ReadRecorderLog(folder + "\\recorder.log").present);
+}
+
+TEST(Failure, LongNameBelowAShortFolderStillFits) {
+    const std::string name = LARKSPAN_E2E_LONG_NAME;
+    TempFolder folder("short");
+    ASSERT_LE(folder.path().size() + 1 + name.size(), 259u);
+    SetupProcess setup;
+    const Report report = InstallAndReport(setup, "long_name", folder.path());
+    EXPECT_EQ(report.box.text, kString112);
+    EXPECT_TRUE(SameBytes(folder / name, DataPath("readme.txt")));
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,203 @@
+// The destination folder dialog: its texts, the cancel rules, and the
+// create-after-asking rule with its questions and error.
+#include "tests/e2e/support/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+const char kDefaultFolder[] = "C:\\Program Files\\Orvane\\Larkspan";
+
+// Waits for a message box other than `except` and reads it.
+MessageBoxInfo NextBox(SetupProcess& setup, HWND except = nullptr) {
+    HWND box = setup.WaitForMessageBox(kAppearMs, except);
+    EXPECT_NE(box, nullptr) << "no message box appeared; seen:\n" << Describe(setup.seen());
+    return box ? ReadMessageBox(box) : MessageBoxInfo{};
+}
+
+void ExpectQuestion(const MessageBoxInfo& box, const std::string& text, HWND owner, int defaultButton) {
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.caption, kCaption);
+    EXPECT_EQ(box.owner, owner) << "the question is owned by the dialog that asks";
+    ASSERT_EQ(box.buttons.size(), 2u);
+    EXPECT_EQ(box.buttons[0].first, IDYES);
+    EXPECT_EQ(box.buttons[1].first, IDNO);
+    EXPECT_EQ(box.defaultButton, defaultButton);
+    EXPECT_EQ(box.icon, IconKind::Question) << "icon: " << IconName(box.icon);
+}
+
+void ExpectStillOpen(SetupProcess& setup, HWND main) {
+    setup.Watch(300);
+    EXPECT_TRUE(::IsWindow(main) && ::IsWindowVisible(main)) << "the dialog stays open";
+    EXPECT_FALSE(setup.HasExited());
+}
+
+// Cancel with a filled destination: question 108, Yes, report 113, exit code 1.
+void CancelWithConfirmation(SetupProcess& setup, HWND main) {
+    PressButton(main, IDCANCEL);
+    const MessageBoxInfo question = NextBox(setup);
+    ExpectQuestion(question, kString108, main, IDNO);
+    Answer(setup, question.window, IDYES);
+    const Report report = FinishWithReport(setup);
+    EXPECT_EQ(report.box.text, kString113);
+    EXPECT_EQ(report.exitCode, 1u);
+}
+
+TEST(MainDialog, ShowsItsTextsWithTheDefaultFolderAndInstallAsDefault) {
+    SetupProcess setup;
+    HWND main = StartToMainDialog(setup, SetupPath("basic"));
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(ControlText(main, kFolderEdit), kDefaultFolder);
+    EXPECT_EQ(ControlText(main, 1006), "This program will install the Orvane Larkspan on your computer.");
+    EXPECT_EQ(ControlText(main, IDOK), "Install");
+    EXPECT_EQ(ControlText(main, IDCANCEL), "Cancel");
+    EXPECT_EQ(ControlText(main, kBrowseButton), "...");
+    EXPECT_EQ(DefaultButtonId(main), IDOK);
+    EXPECT_NE(Control(main, 507), nullptr) << "the picture's control";
+    PressButton(main, IDCANCEL);
+    const auto code = setup.WaitForExit(kAppearMs);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 1u) << "Cancel at once: exit code 1";
+    EXPECT_TRUE(setup.SeenMessageBoxes().empty()) << "Cancel at once asks nothing and reports nothing:\n"
+                                                  << Describe(setup.SeenMessageBoxes());
+}
+
+TEST(MainDialog, EscapeAtOnceEndsWithoutAnyMessage) {
+    SetupProcess setup;
+    HWND main = StartToMainDialog(setup, SetupPath("basic"));
+    ASSERT_NE(main, nullptr);
+    PressEscape(main);
+    const auto code = setup.WaitForExit(kAppearMs);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 1u);
+    EXPECT_TRUE(setup.SeenMessageBoxes().empty()) << Describe(setup.SeenMessageBoxes());
+}
+
+TEST(MainDialog, CancelAfterCancelledBrowserAsksWithNoAsDefaultAndNoKeepsTheDialog) {
+    SetupProcess setup;
+    HWND main = StartToMainDialog(setup, SetupPath("basic"));
+    ASSERT_NE(main, nullptr);
+
+    PressButton(main, kBrowseButton);
+    HWND browser = setup.WaitForWindow(
+        [&](const WindowInfo& w) { return w.window != main && w.className == "#32770" && !w.messageBox; }, kAppearMs);
+    ASSERT_NE(browser, nullptr) << "the folder browser did not open; seen:\n" << Describe(setup.seen());
+    EXPECT_TRUE(::IsWindowEnabled(main)) << "the browser has no owner: the dialog stays enabled";
+    PressButton(browser, IDCANCEL);
+    ASSERT_TRUE(setup.WaitForWindowGone(browser, kAppearMs));
+    EXPECT_EQ(ControlText(main, kFolderEdit), kDefaultFolder) << "a cancelled browser changes nothing";
+
+    PressButton(main, IDCANCEL);
+    const MessageBoxInfo question = NextBox(setup);
+    ExpectQuestion(question, kString108, main, IDNO);
+    Answer(setup, question.window, IDNO);
+    ExpectStillOpen(setup, main);
+
+    CancelWithConfirmation(setup, main);
+}
+
+TEST(MainDialog, MissingNestedFolderIsCreatedAfterYes) {
+    TempFolder root("nested");
+    const std::string folder = root.path() + "\\first\\second\\third";
+    SetupProcess setup;
+    HWND main = StartToMainDialog(setup, SetupPath("basic"));
+    ASSERT_NE(main, nullptr);
+
+    // No keeps the dialog and creates nothing.
+    InstallInto(main, folder);
+    MessageBoxInfo question = NextBox(setup);
+    ExpectQuestion(question, Format(kString106, folder), main, IDYES);
+    Answer(setup, question.window, IDNO);
+    ExpectStillOpen(setup, main);
+    EXPECT_FALSE(FolderExists(root.path() + "\\first"));
+
+    // Yes creates every missing level and installs.
+    PressButton(main, IDOK);
+    question = NextBox(setup, question.window);
+    ExpectQuestion(question, Format(kString106, folder), main, IDYES);
+    Answer(setup, question.window, IDYES);
+    const Report report = FinishWithReport(setup);
+    EXPECT_EQ(report.box.text, kString112);
+    EXPECT_EQ(report.exitCode, 1u);
+    EXPECT_TRUE(FolderExists(folder));
+    EXPECT_TRUE(FileExists(folder + "\\readme.txt"));
+}
+
+TEST(MainDialog, UncreatableFolderShowsErrorAndTheDialogStays) {
+    TempFolder root("uncreatable");
+    // A folder cannot be made below a file.
+    const std::string file = root / "plain-file";
+    ASSERT_TRUE(WriteBytes(file, {'x'}));
+    const std::string folder = file + "\\sub";
+    SetupProcess setup;
+    HWND main = StartToMainDialog(setup, SetupPath("basic"));
+    ASSERT_NE(main, nullptr);
+
+    InstallInto(main, folder);
+    const MessageBoxInfo question = NextBox(setup);
+    ExpectQuestion(question, Format(kString106, folder), main, IDYES);
+    Answer(setup, question.window, IDYES);
+    const MessageBoxInfo error = NextBox(setup, question.window);
+    EXPECT_EQ(error.text, Format(kString107, folder));
+    EXPECT_EQ(error.caption, kCaption);
+    EXPECT_EQ(error.icon, IconKind::Error) << "icon: " << IconName(error.icon);
+    ASSERT_EQ(error.buttons.size(), 1u);
+    EXPECT_EQ(error.buttons[0].first, IDOK);
+    Answer(setup, error.window, IDOK);
+    ExpectStillOpen(setup, main);
+
+    CancelWithConfirmation(setup, main);
+}
+
+TEST(MainDialog, EmptyFieldAsksWithAnEmptyNameAndYesLeadsToTheError) {
+    SetupProcess setup;
+    HWND main = StartToMainDialog(setup, SetupPath("basic"));
+    ASSERT_NE(main, nullptr);
+    InstallInto(main, "");
+    const MessageBoxInfo question = NextBox(setup);
+    ExpectQuestion(question, Format(kString106, ""), main, IDYES);
+    Answer(setup, question.window, IDYES);
+    const MessageBoxInfo error = NextBox(setup, question.window);
+    EXPECT_EQ(error.text, Format(kString107, ""));
+    EXPECT_EQ(error.icon, IconKind::Error) << "icon: " << IconName(error.icon);
+    Answer(setup, error.window, IDOK);
+    ExpectStillOpen(setup, main);
+    // The folder read from the field is still empty: Cancel asks nothing, and
+    // there is nothing to report.
+    PressButton(main, IDCANCEL);
+    const auto code = setup.WaitForExit(kAppearMs);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 1u);
+    EXPECT_EQ(setup.SeenMessageBoxes().size(), 2u) << Describe(setup.SeenMessageBoxes());
+}
+
+TEST(MainDialog, LongFolderPathInQuestionIsCutNotOverrun) {
+    // A folder path far longer than the question's text buffer.
+    TempFolder root("longpath");
+    std::string folder = root.path();
+    while (folder.size() < 250) folder += "\\abcdefghijklmnopqrstuvwxyz";
+    folder.resize(255);
+    SetupProcess setup;
+    HWND main = StartToMainDialog(setup, SetupPath("basic"));
+    ASSERT_NE(main, nullptr);
+    InstallInto(main, folder);
+    const MessageBoxInfo question = NextBox(setup);
+    const std::string full = Format(kString106, folder);
+    const std::string suffix = "' does not yet exist.\nDo you want to create it?";
+    EXPECT_LE(question.text.size(), 259u) << "composed within its 260-character buffer";
+    EXPECT_EQ(question.text.rfind("Folder '" + folder.substr(0, 3), 0), 0u) << question.text;
+    const bool keepsEnd = question.text.size() > suffix.size() &&
+                          question.text.compare(question.text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    const bool cutAtEnd = question.text == full.substr(0, question.text.size());
+    EXPECT_TRUE(keepsEnd || cutAtEnd) << "the path is shortened, the rest of the text intact: " << question.text;
+    Answer(setup, question.window, IDNO);
+    ExpectStillOpen(setup, main);
+    PressButton(main, IDCANCEL);
+    const MessageBoxInfo confirm = NextBox(setup, question.window);
+    EXPECT_EQ(confirm.text, kString108);
+    Answer(setup, confirm.window, IDYES);
+    const Report report = FinishWithReport(setup);
+    EXPECT_EQ(report.box.text, kString113);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,121 @@
+// Shared steps of the end-to-end tests: where the built setups and fixtures
+// are, throw-away destination folders, files, the recorder's log, and the
+// usual walk through the dialogs.
+#pragma once
+
+#include "tests/e2e/driver/e2e_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// The setup's own texts.
+inline constexpr char kCaption[] = "Larkspan Setup";
+inline constexpr char kLicenceCaption[] = "License agreement";
+inline constexpr char kString106[] = "Folder '%s' does not yet exist.\nDo you want to create it?";
+inline constexpr char kString107[] = "Folder '%s' cannot be created.\nPlease choose another location.";
+inline constexpr char kString108[] = "Are you sure you want to abort the installation?";
+inline constexpr char kString112[] =
+    "The program has successfully been installed.\n\nYou can start it from the Windows Start menu, in the folder "
+    "Program Files / Orvane.";
+inline constexpr char kString113[] = "The program was not completely installed.";
+inline constexpr char kString114[] = "The program cannot be installed.";
+inline constexpr char kString115[] =
+    "The registration of the program in the system registry was not possible.\nIf you are installing on Windows "
+    "NT, 2000, XP or 2003, then please make sure you have Administrator rights.";
+inline constexpr char kString116[] = "An unexpected situation was encountered.";
+inline constexpr char kChecksumText[] = "The checksum of this setup program is not correct.";
+
+// Control ids.
+inline constexpr int kAgreeBox = 1000;
+inline constexpr int kLicenceText = 1010;
+inline constexpr int kFolderEdit = 1011;
+inline constexpr int kBrowseButton = 1012;
+inline constexpr int kProgressBar = 1002;
+inline constexpr int kProgressFile = 1003;
+
+// Waits generous enough for a loaded machine; the tests never measure time.
+inline constexpr DWORD kAppearMs = 60000;
+
+// Text with every "%s" replaced by the argument.
+std::string Format(const std::string& format, const std::string& argument);
+
+// Built setup variants and fixtures (Windows paths).
+std::string SetupPath(const std::string& variant);  // e2e_setup_<variant>.exe
+std::string ProductSetupPath();                      // empty when not built
+std::string DataPath(const std::string& name);
+std::string GeneratedPath(const std::string& name);
+std::string RecorderPath();
+
+// Files.
+std::optional<std::vector<std::uint8_t>> ReadBytes(const std::string& path);
+bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+std::string ParentFolder(const std::string& path);
+bool CopyFileTo(const std::string& from, const std::string& to);
+// Removes a folder and everything in it (read-only files included).
+void RemoveTree(const std::string& path);
+// FILETIME of a Unix time.
+FILETIME FileTimeOf(std::uint32_t unixSeconds);
+std::uint64_t Ticks(const FILETIME& time);
+
+// A new, empty folder below the temporary folder of the Wine user, removed
+// again at the end (unless LARKSPAN_E2E_KEEP is set).
+class TempFolder {
+public:
+    explicit TempFolder(const std::string& label);
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    [[nodiscard]] const std::string& path() const { return path_; }
+    [[nodiscard]] std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+// What the recorder wrote: pid, cmdline, cwd, exe, sleeping, exit.
+struct RecorderLog {
+    bool present = false;
+    std::map<std::string, std::string> values;
+    std::vector<std::string> lines;
+    [[nodiscard]] std::string get(const std::string& key) const {
+        auto it = values.find(key);
+        return it == values.end() ? std::string() : it->second;
+    }
+};
+RecorderLog ReadRecorderLog(const std::string& path);
+
+// The walk through the dialogs. Each returns null (after a test failure) when
+// the expected window does not appear.
+HWND WaitLicence(SetupProcess& setup);
+// Ticks the box and presses "I agree"; returns the main dialog.
+HWND AgreeToLicence(SetupProcess& setup);
+// Starts the setup and goes on to the main dialog.
+HWND StartToMainDialog(SetupProcess& setup, const std::string& exe);
+// Types the folder and presses Install.
+void InstallInto(HWND mainDialog, const std::string& folder);
+
+struct Report {
+    MessageBoxInfo box;
+    std::optional<DWORD> exitCode;
+};
+// Waits for the final report (a message box without owner), checks its form
+// (caption 103, one OK button, information icon), presses OK and waits for
+// the setup to end.
+Report FinishWithReport(SetupProcess& setup, DWORD timeoutMs = kAppearMs);
+
+// Answers a question box by pressing a button and waits for it to go.
+void Answer(SetupProcess& setup, HWND box, int buttonId);
+
+// No visible window other than these was ever seen (for EXPECT_TRUE with a message).
+::testing::AssertionResult NothingElseSeen(const SetupProcess& setup, const std::vector<HWND>& expected);
+
+}  // namespace e2e
