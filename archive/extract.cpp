@@ -55,6 +55,11 @@ bool FolderPartOf(const char* target, char (&folder)[PathCapacity]) noexcept {
     return true;
 }
 
+bool IsExistingFolder(const char* path) noexcept {
+    const DWORD attributes = ::GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // Writes the item under the cursor to `output` chunk by chunk; true when every
 // byte was read, written and matched the stored CRC-32.
 bool CopyItemData(DirectoryReader* reader, HANDLE output, ExtractProgressFn progress) noexcept {
@@ -111,7 +116,9 @@ ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* 
         if (wanted != nullptr && wanted[0] != '\0') {
             char folder[PathCapacity];
             if (!FolderPartOf(wanted, folder)) return ArchiveErrOpenFile;
-            if (folder[0] != '\0') static_cast<void>(CreateFolderPath(folder));
+            // Creating walks every component of the path; most items land in a
+            // folder that already exists, which one look answers.
+            if (folder[0] != '\0' && !IsExistingFolder(folder)) static_cast<void>(CreateFolderPath(folder));
             std::memcpy(path, wanted, std::strlen(wanted) + 1);
         } else {
             // The stored name, taken relative to the current directory.
