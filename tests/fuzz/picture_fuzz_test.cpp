@@ -144,15 +144,7 @@ TEST(PictureFuzz, MutatedAnimationsLoadOrFailCleanly) {
         const fuzz::MutationRecord mutation = fuzz::Mutate(bytes, random, seed.hotSpots);
         const bool draw = random.OneIn(3);
         fuzz::CaseGuard::Begin("picture", c, bytes);
-        const fuzz::ResourceCount m0 = fuzz::ResourceCount::Take();
         const std::string problems = RunPictureCase(bytes, draw);
-        const fuzz::ResourceCount m1 = fuzz::ResourceCount::Take();
-        if (::GetEnvironmentVariableA("TMP_MEMTRACE", nullptr, 0) != 0) {
-            std::printf("MEM case %llu seed %s delta %lld size %zu draw %d %s\n", (unsigned long long)c, seed.name.c_str(),
-                        (long long)m1.privateBytes - (long long)m0.privateBytes, bytes.size(), (int)draw, mutation.description.c_str());
-            char name[64]; std::snprintf(name, sizeof name, "case-%llu.gif", (unsigned long long)c);
-            if (FILE* f = std::fopen(name, "wb")) { std::fwrite(bytes.data(), 1, bytes.size(), f); std::fclose(f); }
-        }
         fuzz::CaseGuard::End();
         ++done;
         if (!problems.empty()) {
