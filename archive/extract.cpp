@@ -55,11 +55,6 @@ bool FolderPartOf(const char* target, char (&folder)[PathCapacity]) noexcept {
     return true;
 }
 
-bool IsExistingFolder(const char* path) noexcept {
-    const DWORD attributes = ::GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // Writes the item under the cursor to `output` chunk by chunk; true when every
 // byte was read, written and matched the stored CRC-32.
 bool CopyItemData(DirectoryReader* reader, HANDLE output, ExtractProgressFn progress) noexcept {

@@ -19,12 +19,12 @@ char* FindSeparator(char* from, char separator) noexcept {
     return nullptr;
 }
 
+}  // namespace
+
 bool IsExistingFolder(const char* path) noexcept {
     const DWORD attributes = ::GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
-
-}  // namespace
 
 int CreateFolderPath(char* path) noexcept {
     int result = 1;

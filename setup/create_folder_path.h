@@ -6,3 +6,6 @@
 // result of the last CreateDirectoryA call made (non-zero for success), or 1
 // when every folder already existed.
 [[nodiscard]] int CreateFolderPath(char* path) noexcept;
+
+// True when `path` names an existing folder.
+[[nodiscard]] bool IsExistingFolder(const char* path) noexcept;

@@ -13,11 +13,6 @@
 
 namespace {
 
-bool IsExistingFolder(const char* path) noexcept {
-    const DWORD attributes = ::GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 void StartAnimation(HWND dialog) noexcept {
     CAnimatedPictureWnd& picture = g_setup.pictureControl;
     HWND frame = ::GetDlgItem(dialog, IDC_MAIN_PICTURE);
