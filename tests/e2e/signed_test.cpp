@@ -1,0 +1,70 @@
+// A setup signed as makers sign it (the signature's certificate table appended
+// after the payload, the header checksum stamped again afterwards) passes its
+// own integrity check and installs; one altered payload byte in the signed
+// file is still refused by that check.
+#include "tests/e2e/support/e2e_support.h"
+#include "tools/pechecksum/pe_checksum.h"
+
+#include <algorithm>
+
+namespace e2e {
+namespace {
+
+constexpr std::size_t kSecurityDirectoryEntry = 4;
+
+// The certificate table entry of the optional header's data directories
+// (offset and size); {0, 0} when the file has none.
+std::pair<std::uint32_t, std::uint32_t> CertificateTable(const std::vector<std::uint8_t>& image) {
+    auto read32 = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(image[at] | image[at + 1] << 8 | image[at + 2] << 16 | image[at + 3] << 24);
+    };
+    const std::size_t pe = read32(0x3C);
+    const std::size_t optional = pe + 24;
+    const bool pe32Plus = image[optional] == 0x0B && image[optional + 1] == 0x02;
+    const std::size_t directories = optional + (pe32Plus ? 112 : 96);
+    const std::size_t entry = directories + 8 * kSecurityDirectoryEntry;
+    return {read32(entry), read32(entry + 4)};
+}
+
+TEST(Signed, SignedSetupPassesItsCheckAndInstalls) {
+    const std::string signedSetup = SetupPath("signed");
+    const auto image = ReadBytes(signedSetup);
+    ASSERT_TRUE(image.has_value());
+    const auto [tableOffset, tableSize] = CertificateTable(*image);
+    ASSERT_NE(tableSize, 0u) << "the setup carries a signature";
+    EXPECT_EQ(tableOffset + tableSize, image->size()) << "the certificate table ends the file";
+    EXPECT_TRUE(pechecksum::HasValidChecksum(*image)) << "stamped over the signed file";
+
+    TempFolder folder("signed");
+    SetupProcess setup;
+    HWND main = StartToMainDialog(setup, signedSetup);
+    ASSERT_NE(main, nullptr) << "the signed setup stopped before its main dialog";
+    InstallInto(main, folder.path());
+    EXPECT_EQ(FinishWithReport(setup).box.text, kString112);
+    EXPECT_EQ(ReadBytes(folder / "readme.txt"), ReadBytes(DataPath("readme.txt")));
+}
+
+TEST(Signed, SignedSetupWithOneAlteredPayloadByteIsRefused) {
+    auto image = ReadBytes(SetupPath("signed"));
+    const auto readme = ReadBytes(DataPath("readme.txt"));
+    ASSERT_TRUE(image && readme && readme->size() > 16);
+    // The readme is stored as it is: its bytes lie in the payload resource.
+    const auto at = std::search(image->begin(), image->end(), readme->begin(), readme->begin() + 16);
+    ASSERT_NE(at, image->end()) << "the stored item was not found in the setup file";
+    *at ^= 0x01;
+    TempFolder folder("signed-altered");
+    const std::string copy = folder / "Larkspan-Setup.exe";
+    ASSERT_TRUE(WriteBytes(copy, *image));
+
+    SetupProcess setup;
+    ASSERT_TRUE(setup.Start(copy, folder.path())) << setup.error();
+    HWND box = setup.WaitForMessageBox(kAppearMs);
+    ASSERT_NE(box, nullptr) << "no message appeared; seen:\n" << Describe(setup.seen());
+    EXPECT_EQ(ReadMessageBox(box).text, kChecksumText);
+    PressButton(box, IDOK);
+    EXPECT_EQ(setup.WaitForExit(kAppearMs), 0u);
+    EXPECT_TRUE(NothingElseSeen(setup, {box}));
+}
+
+}  // namespace
+}  // namespace e2e
