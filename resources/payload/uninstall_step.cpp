@@ -11,6 +11,8 @@ namespace {
 
 constexpr char kCaption[] = LARKSPAN_APP_TITLE;
 constexpr char kQuestion[] = "Do you want to remove " LARKSPAN_APP_DISPLAY_NAME " from this computer?";
+constexpr char kStillRunning[] =
+    LARKSPAN_APP_DISPLAY_NAME " is running.\nPlease close it, then remove it again.";
 constexpr char kNeedsRights[] =
     LARKSPAN_APP_DISPLAY_NAME " is installed for all users of this computer.\n"
                               "Please remove it with administrator rights.";
@@ -18,6 +20,9 @@ constexpr char kNoRecord[] =
     "The list of installed files (" LARKSPAN_APP_MARKER_NAME ") is missing or damaged.\n"
     "The Start-menu entry and the registration have been removed; the files in the folder\n%s\nhave been left "
     "in place.";
+// Held by a removal and its finishing copy: a second removal started
+// meanwhile (a double click) ends at once instead of finding half of it gone.
+constexpr char kRemovalMutex[] = "Orvane Larkspan removal";
 constexpr char kFinishSwitch[] = "/FinishUninstall";
 constexpr char kHelperName[] = "Larkspan-Uninstall-%lu.exe";
 constexpr int kMessageChars = 2 * MAX_PATH;
@@ -97,6 +102,14 @@ bool StartFinishingCopy(const ProgramLocation& location) noexcept {
 int RunUninstallStep() noexcept {
     ProgramLocation location;
     if (!LocateProgram(location)) return kUninstallIncomplete;
+    const win32::UniqueHandle removal(::CreateMutexA(nullptr, FALSE, kRemovalMutex));
+    if (removal && ::GetLastError() == ERROR_ALREADY_EXISTS) return kUninstallIncomplete;
+    // A running program keeps its file: removing the rest would leave a
+    // program without its registration and read-me behind.
+    if (::FindWindowA(LARKSPAN_APP_WINDOW_CLASS, nullptr) != nullptr) {
+        ShowMessage(kStillRunning, MB_ICONWARNING);
+        return kUninstallIncomplete;
+    }
     if (::MessageBoxA(nullptr, kQuestion, kCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
         return kUninstallDeclined;
     }
@@ -174,6 +187,7 @@ bool ParseFinishArguments(const char* commandLine, HANDLE& original, char (&prog
 
 int RunFinishStep(HANDLE original, const char* program) noexcept {
     win32::UniqueHandle process(original);
+    const win32::UniqueHandle removal(::CreateMutexA(nullptr, FALSE, kRemovalMutex));
     // Only a real, other process that has ended releases its program file.
     const bool ended = ::GetProcessId(process.get()) != 0 && ::GetProcessId(process.get()) != ::GetCurrentProcessId() &&
                        ::WaitForSingleObject(process.get(), kOriginalEndMs) == WAIT_OBJECT_0;
