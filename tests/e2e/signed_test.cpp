@@ -1,7 +1,7 @@
 // A setup signed as makers sign it (the signature's certificate table appended
 // after the payload, the header checksum stamped again afterwards) passes its
-// own integrity check and installs; one altered payload byte in the signed
-// file is still refused by that check.
+// own integrity check and installs; one altered byte in the signed file is
+// still refused by that check.
 #include "tests/e2e/support/e2e_support.h"
 #include "tools/pechecksum/pe_checksum.h"
 
@@ -44,26 +44,42 @@ TEST(Signed, SignedSetupPassesItsCheckAndInstalls) {
     EXPECT_EQ(ReadBytes(folder / "readme.txt"), ReadBytes(DataPath("readme.txt")));
 }
 
-TEST(Signed, SignedSetupWithOneAlteredPayloadByteIsRefused) {
-    auto image = ReadBytes(SetupPath("signed"));
+// One altered byte anywhere in the signed file is refused: in the payload,
+// which the signature covers, and in the certificate table itself, which
+// the header checksum covers as the system's image-help library computes it.
+TEST(Signed, SignedSetupWithOneAlteredByteIsRefused) {
+    const auto original = ReadBytes(SetupPath("signed"));
     const auto readme = ReadBytes(DataPath("readme.txt"));
-    ASSERT_TRUE(image && readme && readme->size() > 16);
+    ASSERT_TRUE(original && readme && readme->size() > 16);
     // The readme is stored as it is: its bytes lie in the payload resource.
-    const auto at = std::search(image->begin(), image->end(), readme->begin(), readme->begin() + 16);
-    ASSERT_NE(at, image->end()) << "the stored item was not found in the setup file";
-    *at ^= 0x01;
-    TempFolder folder("signed-altered");
-    const std::string copy = folder / "Larkspan-Setup.exe";
-    ASSERT_TRUE(WriteBytes(copy, *image));
+    const auto payloadAt = std::search(original->begin(), original->end(), readme->begin(), readme->begin() + 16);
+    ASSERT_NE(payloadAt, original->end()) << "the stored item was not found in the setup file";
+    const auto [tableOffset, tableSize] = CertificateTable(*original);
+    ASSERT_GT(tableSize, 0u);
+    const struct {
+        const char* where;
+        std::size_t offset;
+    } cases[] = {
+        {"payload", static_cast<std::size_t>(payloadAt - original->begin())},
+        {"certificate table", tableOffset + tableSize / 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        auto image = *original;
+        image[c.offset] ^= 0x01;
+        TempFolder folder("signed-altered");
+        const std::string copy = folder / "Larkspan-Setup.exe";
+        ASSERT_TRUE(WriteBytes(copy, image));
 
-    SetupProcess setup;
-    ASSERT_TRUE(setup.Start(copy, folder.path())) << setup.error();
-    HWND box = setup.WaitForMessageBox(kAppearMs);
-    ASSERT_NE(box, nullptr) << "no message appeared; seen:\n" << Describe(setup.seen());
-    EXPECT_EQ(ReadMessageBox(box).text, kChecksumText);
-    PressButton(box, IDOK);
-    EXPECT_EQ(setup.WaitForExit(kAppearMs), 0u);
-    EXPECT_TRUE(NothingElseSeen(setup, {box}));
+        SetupProcess setup;
+        ASSERT_TRUE(setup.Start(copy, folder.path())) << setup.error();
+        HWND box = setup.WaitForMessageBox(kAppearMs);
+        ASSERT_NE(box, nullptr) << "no message appeared; seen:\n" << Describe(setup.seen());
+        EXPECT_EQ(ReadMessageBox(box).text, kChecksumText);
+        PressButton(box, IDOK);
+        EXPECT_EQ(setup.WaitForExit(kAppearMs), 0u);
+        EXPECT_TRUE(NothingElseSeen(setup, {box}));
+    }
 }
 
 }  // namespace
