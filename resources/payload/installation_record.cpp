@@ -11,15 +11,17 @@ constexpr char kFilePrefix[] = "File: ";
 constexpr int kFilePrefixChars = sizeof kFilePrefix - 1;
 constexpr int kLineChars = MAX_PATH + 64;  // a file line: prefix, size, blank, name, line break
 
-bool WriteText(HANDLE file, const char* text, int length) noexcept {
+[[nodiscard]] bool WriteText(HANDLE file, const char* text, int length) noexcept {
     DWORD written = 0;
     return ::WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr) &&
            written == static_cast<DWORD>(length);
 }
 
 // Decimal text of a size (wsprintfA has no 64-bit conversion on every system).
+constexpr int kMaxDigits = 20;  // of a 64-bit number
+
 int FormatSize(char* out, ULONGLONG value) noexcept {
-    char digits[24];
+    char digits[kMaxDigits];
     int count = 0;
     do {
         digits[count++] = static_cast<char>('0' + value % 10);

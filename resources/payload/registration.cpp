@@ -13,17 +13,17 @@ constexpr DWORD kBytesPerKilobyte = 1024;
 constexpr DWORD kFlagSet = 1;
 constexpr int kCommandChars = MAX_PATH + 16;  // quotes, blank and "/Uninstall" around the path
 
-bool SetText(HKEY key, const char* name, const char* value) noexcept {
+[[nodiscard]] bool SetText(HKEY key, const char* name, const char* value) noexcept {
     return ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                             static_cast<DWORD>(::lstrlenA(value) + 1)) == ERROR_SUCCESS;
 }
 
-bool SetNumber(HKEY key, const char* name, DWORD value) noexcept {
+[[nodiscard]] bool SetNumber(HKEY key, const char* name, DWORD value) noexcept {
     return ::RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
            ERROR_SUCCESS;
 }
 
-bool WriteValues(HKEY key, const char* program, const char* folder, ULONGLONG totalBytes) noexcept {
+[[nodiscard]] bool WriteValues(HKEY key, const char* program, const char* folder, ULONGLONG totalBytes) noexcept {
     char command[kCommandChars];
     ::wsprintfA(command, "\"%s\" /Uninstall", program);
     // EstimatedSize is in kilobytes, rounded up so that a small program shows.
@@ -37,7 +37,7 @@ bool WriteValues(HKEY key, const char* program, const char* folder, ULONGLONG to
 }
 
 // Whether the key below the root belongs to the installation in `folder`.
-bool BelongsTo(HKEY root, const char* folder) noexcept {
+[[nodiscard]] bool BelongsTo(HKEY root, const char* folder) noexcept {
     UniqueRegistryKey key;
     if (::RegOpenKeyExA(root, kUninstallKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
     char location[MAX_PATH] = {};

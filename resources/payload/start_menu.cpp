@@ -16,14 +16,14 @@ namespace {
 constexpr int kProgramsFolders[] = {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS};
 
 // The "Orvane" folder below a Programs folder, and the shortcut in it.
-bool ShortcutPaths(int programsFolder, char (&menuFolder)[MAX_PATH], char (&shortcut)[MAX_PATH]) noexcept {
+[[nodiscard]] bool ShortcutPaths(int programsFolder, char (&menuFolder)[MAX_PATH], char (&shortcut)[MAX_PATH]) noexcept {
     char programs[MAX_PATH];
     if (FAILED(::SHGetFolderPathA(nullptr, programsFolder, nullptr, SHGFP_TYPE_CURRENT, programs))) return false;
     return JoinPath(menuFolder, programs, LARKSPAN_APP_MENU_FOLDER) &&
            JoinPath(shortcut, menuFolder, LARKSPAN_APP_SHORTCUT_NAME);
 }
 
-bool WidePath(const char* path, wchar_t (&wide)[MAX_PATH]) noexcept {
+[[nodiscard]] bool WidePath(const char* path, wchar_t (&wide)[MAX_PATH]) noexcept {
     return ::MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) > 0;
 }
 
@@ -36,7 +36,7 @@ win32::ComRef<IShellLinkA> NewShellLink() noexcept {
     return link;
 }
 
-bool SaveShortcut(const char* shortcut, const char* program, const char* folder) noexcept {
+[[nodiscard]] bool SaveShortcut(const char* shortcut, const char* program, const char* folder) noexcept {
     win32::ComRef<IShellLinkA> link = NewShellLink();
     if (!link) return false;
     if (FAILED(link->SetPath(program)) || FAILED(link->SetWorkingDirectory(folder)) ||
@@ -50,7 +50,7 @@ bool SaveShortcut(const char* shortcut, const char* program, const char* folder)
 }
 
 // Whether the shortcut file points at the program.
-bool PointsAt(const char* shortcut, const char* program) noexcept {
+[[nodiscard]] bool PointsAt(const char* shortcut, const char* program) noexcept {
     win32::ComRef<IShellLinkA> link = NewShellLink();
     if (!link) return false;
     win32::ComRef<IPersistFile> file;

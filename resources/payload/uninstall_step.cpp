@@ -34,7 +34,7 @@ constexpr DWORD kDeleteRetryMs = 100;
 bool IsSeparator(char c) noexcept { return c == '\\' || c == '/'; }
 bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
 
-bool RemoveFile(const char* path) noexcept {
+[[nodiscard]] bool RemoveFile(const char* path) noexcept {
     // Items may carry the read-only attribute from the archive.
     ::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     return ::DeleteFileA(path) != FALSE;
@@ -58,7 +58,7 @@ void ShowMessage(const char* text, UINT icon) noexcept {
 
 // Copies the program into the temporary folder and starts the copy, which
 // waits for this process to end and then removes the program file.
-bool StartFinishingCopy(const ProgramLocation& location) noexcept {
+[[nodiscard]] bool StartFinishingCopy(const ProgramLocation& location) noexcept {
     char temp[MAX_PATH];
     const DWORD tempLength = ::GetTempPathA(MAX_PATH, temp);
     if (tempLength == 0 || tempLength >= MAX_PATH) return false;

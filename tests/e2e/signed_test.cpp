@@ -10,19 +10,28 @@
 namespace e2e {
 namespace {
 
+// PE layout: e_lfanew, the optional header after the signature and the file
+// header, its data directories after the PE32 or PE32+ fields, 8 bytes each.
+constexpr std::size_t kLfanewOffset = 0x3C;
+constexpr std::size_t kOptionalHeaderInPe = 24;
+constexpr std::uint16_t kPe32PlusMagic = 0x20B;
+constexpr std::size_t kDirectoriesInPe32 = 96;
+constexpr std::size_t kDirectoriesInPe32Plus = 112;
+constexpr std::size_t kDirectoryEntryBytes = 8;
 constexpr std::size_t kSecurityDirectoryEntry = 4;
 
 // The certificate table entry of the optional header's data directories
 // (offset and size); {0, 0} when the file has none.
 std::pair<std::uint32_t, std::uint32_t> CertificateTable(const std::vector<std::uint8_t>& image) {
     auto read32 = [&](std::size_t at) {
-        return static_cast<std::uint32_t>(image[at] | image[at + 1] << 8 | image[at + 2] << 16 | image[at + 3] << 24);
+        std::uint32_t value = 0;
+        for (std::size_t i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(image[at + i]) << (8 * i);
+        return value;
     };
-    const std::size_t pe = read32(0x3C);
-    const std::size_t optional = pe + 24;
-    const bool pe32Plus = image[optional] == 0x0B && image[optional + 1] == 0x02;
-    const std::size_t directories = optional + (pe32Plus ? 112 : 96);
-    const std::size_t entry = directories + 8 * kSecurityDirectoryEntry;
+    const std::size_t optional = read32(kLfanewOffset) + kOptionalHeaderInPe;
+    const bool pe32Plus = (image[optional] | image[optional + 1] << 8) == kPe32PlusMagic;
+    const std::size_t directories = optional + (pe32Plus ? kDirectoriesInPe32Plus : kDirectoriesInPe32);
+    const std::size_t entry = directories + kDirectoryEntryBytes * kSecurityDirectoryEntry;
     return {read32(entry), read32(entry + 4)};
 }
 
