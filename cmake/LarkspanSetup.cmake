@@ -31,8 +31,20 @@ if(NOT LARKSPAN_HAVE_HOST_TOOLS)
                     "Build tools/ natively first (scripts/build does), then configure again.")
 endif()
 
+# The maker's code-signing certificate and key for the product setup; both
+# empty (the default) leave it unsigned and byte-reproducible.
+set(LARKSPAN_SIGN_CERTIFICATE "" CACHE FILEPATH "Code-signing certificate (PEM or DER) for the product setup")
+set(LARKSPAN_SIGN_KEY "" CACHE FILEPATH "Private key (PEM, unencrypted) of the code-signing certificate")
+
 set(LARKSPAN_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 file(MAKE_DIRECTORY "${LARKSPAN_GENERATED_DIR}")
+
+# The release files carry no debug sections: the static runtime libraries
+# bring DWARF data that a user's copy has no use for. Stripped at link time,
+# so the linked file is already the shipped one (and stays reproducible).
+function(larkspan_strip_release target)
+    target_link_options(${target} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+endfunction()
 
 # larkspan_add_setup(<target>
 #     [OUTPUT <file>]             where the finished .exe goes (default: <build>/setups/<target>.exe)
@@ -42,12 +54,13 @@ file(MAKE_DIRECTORY "${LARKSPAN_GENERATED_DIR}")
 #     [PACK_OPTIONS <opt>...]     options for larkspan-pack, given before the items
 #     [DEPENDS <target>...]       targets the payload is made from
 #     [EMPTY_PAYLOAD]             RCDATA 118 present but 0 bytes long
-#     [NO_PAYLOAD])               no RCDATA 118 at all
+#     [NO_PAYLOAD]                no RCDATA 118 at all
+#     [CERTIFICATE <file> KEY <file>])  sign the finished file (PEM or DER certificate, PEM key)
 function(larkspan_add_setup target)
     if(NOT LARKSPAN_HAVE_HOST_TOOLS)
         return()
     endif()
-    cmake_parse_arguments(S "EMPTY_PAYLOAD;NO_PAYLOAD" "OUTPUT;PAYLOAD_ARCHIVE" "PAYLOAD;PACK_OPTIONS;DEPENDS" ${ARGN})
+    cmake_parse_arguments(S "EMPTY_PAYLOAD;NO_PAYLOAD" "OUTPUT;PAYLOAD_ARCHIVE;CERTIFICATE;KEY" "PAYLOAD;PACK_OPTIONS;DEPENDS" ${ARGN})
     set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}.files")
     file(MAKE_DIRECTORY "${dir}")
     if(NOT S_OUTPUT)
@@ -88,10 +101,31 @@ function(larkspan_add_setup target)
 
     add_executable(${target} WIN32 ${payload_sources} $<TARGET_OBJECTS:larkspan_resources> $<TARGET_OBJECTS:larkspan_setup_entry>)
     target_link_libraries(${target} PRIVATE larkspan_setup_core)
+    larkspan_strip_release(${target})
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${dir}")
     get_filename_component(out_dir "${S_OUTPUT}" DIRECTORY)
+    # Signing comes last but one: the signature covers the payload, and its
+    # certificate table lands at the end of the file. The header checksum is
+    # not part of the signed digest, so it is stamped again over the signed
+    # file, certificate table included, as the integrity check reads it.
+    set(sign_commands)
+    if(S_CERTIFICATE OR S_KEY)
+        if(NOT S_CERTIFICATE OR NOT S_KEY)
+            message(FATAL_ERROR "larkspan_add_setup(${target}): CERTIFICATE and KEY go together")
+        endif()
+        find_program(LARKSPAN_OSSLSIGNCODE osslsigncode REQUIRED NO_CMAKE_FIND_ROOT_PATH)
+        set(signed "${dir}/signed.exe")
+        set(sign_commands
+            COMMAND "${CMAKE_COMMAND}" -E rm -f "${signed}"
+            COMMAND "${LARKSPAN_OSSLSIGNCODE}" sign -certs "${S_CERTIFICATE}" -key "${S_KEY}"
+                    -n "Larkspan Setup" -h sha256 -in "$<TARGET_FILE:${target}>" -out "${signed}"
+            COMMAND "${CMAKE_COMMAND}" -E rename "${signed}" "$<TARGET_FILE:${target}>"
+            COMMAND "${LARKSPAN_TOOL_pestamp}" "$<TARGET_FILE:${target}>")
+        set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${S_CERTIFICATE}" "${S_KEY}")
+    endif()
     add_custom_command(TARGET ${target} POST_BUILD
         COMMAND "${LARKSPAN_TOOL_pestamp}" "$<TARGET_FILE:${target}>"
+        ${sign_commands}
         COMMAND "${CMAKE_COMMAND}" -E make_directory "${out_dir}"
         COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:${target}>" "${S_OUTPUT}"
         VERBATIM)

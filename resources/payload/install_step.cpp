@@ -1,38 +1,26 @@
 #include "resources/payload/install_step.h"
 
-#include "resources/payload/product_info.h"
-#include "setup/win32_raii.h"
+#include "resources/payload/app_raii.h"
+#include "resources/payload/installation_record.h"
+#include "resources/payload/registration.h"
+#include "resources/payload/start_menu.h"
 
 namespace larkspan {
 namespace {
 
-bool IsBlank(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+constexpr int kSwitchChars = 16;
 
-// The program's folder with a trailing backslash, joined with the marker name.
-bool MarkerPath(char (&path)[MAX_PATH]) noexcept {
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return false;
-    char* slash = nullptr;
-    for (char* p = path; *p != '\0'; ++p) {
-        if (*p == '\\' || *p == '/') slash = p;
-    }
-    if (slash == nullptr) return false;
-    const char* name = LARKSPAN_APP_MARKER_NAME;
-    const int used = static_cast<int>(slash + 1 - path);
-    if (used + ::lstrlenA(name) + 1 > MAX_PATH) return false;
-    ::lstrcpyA(slash + 1, name);
-    return true;
-}
+bool IsBlank(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 }  // namespace
 
-bool IsInstallArgument(const char* commandLine) noexcept {
+bool IsSingleSwitch(const char* commandLine, const char* name) noexcept {
     if (commandLine == nullptr) return false;
     while (IsBlank(*commandLine)) ++commandLine;
-    char argument[16];
+    char argument[kSwitchChars];
     int length = 0;
     while (commandLine[length] != '\0' && !IsBlank(commandLine[length])) {
-        if (length + 1 >= static_cast<int>(sizeof argument)) return false;
+        if (length + 1 >= kSwitchChars) return false;
         argument[length] = commandLine[length];
         ++length;
     }
@@ -40,28 +28,22 @@ bool IsInstallArgument(const char* commandLine) noexcept {
     for (const char* rest = commandLine + length; *rest != '\0'; ++rest) {
         if (!IsBlank(*rest)) return false;  // more than one argument
     }
-    return ::lstrcmpiA(argument, "/Install") == 0;
+    return ::lstrcmpiA(argument, name) == 0;
 }
 
 int RunInstallStep() noexcept {
-    char path[MAX_PATH];
-    if (!MarkerPath(path)) return 1;
-    SYSTEMTIME now;
-    ::GetSystemTime(&now);
-    char text[256];
-    const int length = ::wsprintfA(text,
-                                   "%s %s\r\nInstalled: %04u-%02u-%02u %02u:%02u:%02u UTC\r\n",
-                                   LARKSPAN_APP_TITLE, LARKSPAN_APP_VERSION, now.wYear, now.wMonth, now.wDay,
-                                   now.wHour, now.wMinute, now.wSecond);
-    win32::UniqueFile file(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                         nullptr));
-    if (!file) return 1;
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), text, static_cast<DWORD>(length), &written, nullptr) ||
-        written != static_cast<DWORD>(length)) {
-        return 1;
+    ProgramLocation location;
+    if (!LocateProgram(location)) return 1;
+    // The record first: whatever else fails, /Uninstall can find the files.
+    ULONGLONG totalBytes = 0;
+    const bool recorded = WriteInstallationRecord(location.folder, totalBytes);
+    bool shortcut = false;
+    {
+        ComApartment com;
+        shortcut = com && CreateStartMenuShortcut(location.program, location.folder);
     }
-    return 0;
+    const bool registered = RegisterForRemoval(location.program, location.folder, totalBytes);
+    return recorded && shortcut && registered ? 0 : 1;
 }
 
 }  // namespace larkspan

@@ -6,7 +6,7 @@
 namespace larkspan {
 namespace {
 
-constexpr char kClassName[] = "OrvaneLarkspanMainWindow";
+constexpr char kClassName[] = LARKSPAN_APP_WINDOW_CLASS;
 constexpr int kCloseButtonId = IDOK;
 constexpr int kClientWidth = 360;
 constexpr int kClientHeight = 170;

@@ -1,14 +1,19 @@
 // Larkspan.exe as the setup meets it: started with /Install it records its
-// installation in its own folder and ends at once; started plainly it shows
-// its window, which the Close button ends.
+// installation in its own folder (the payload files found there, with their
+// sizes) and ends at once; started plainly it shows its window, which the
+// Close button ends.
 #include "resources/payload/install_step.h"
 #include "setup/win32_raii.h"
 
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <string>
 
 namespace {
+
+constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Larkspan";
 
 std::string WindowsPath(std::string path) {
     for (char& c : path) {
@@ -39,6 +44,23 @@ protected:
         ::DeleteFileA(marker_.c_str());
     }
     void TearDown() override {
+        // /Install also made a Start-menu entry and a registration that point
+        // into this folder: take them away again.
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+            char location[MAX_PATH] = {};
+            DWORD size = sizeof location - 1;
+            const bool ours = ::RegQueryValueExA(key, "InstallLocation", nullptr, nullptr,
+                                                 reinterpret_cast<BYTE*>(location), &size) == ERROR_SUCCESS &&
+                              folder_ == location;
+            ::RegCloseKey(key);
+            if (ours) ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+        }
+        char programs[MAX_PATH];
+        if (SUCCEEDED(::SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs))) {
+            ::DeleteFileA((std::string(programs) + "\\Orvane\\Larkspan.lnk").c_str());
+            ::RemoveDirectoryA((std::string(programs) + "\\Orvane").c_str());
+        }
         ::DeleteFileA(marker_.c_str());
         ::DeleteFileA(program_.c_str());
         ::RemoveDirectoryA(folder_.c_str());
@@ -59,7 +81,7 @@ protected:
     std::string folder_, program_, marker_;
 };
 
-TEST(InstallArgument, AcceptsOnlyTheSingleInstallSwitchInAnyCase) {
+TEST(InstallArgument, AcceptsOnlyTheSingleSwitchInAnyCase) {
     EXPECT_TRUE(larkspan::IsInstallArgument("/Install"));
     EXPECT_TRUE(larkspan::IsInstallArgument("/install"));
     EXPECT_TRUE(larkspan::IsInstallArgument("  /INSTALL \t"));
@@ -69,6 +91,8 @@ TEST(InstallArgument, AcceptsOnlyTheSingleInstallSwitchInAnyCase) {
     EXPECT_FALSE(larkspan::IsInstallArgument("-Install"));
     EXPECT_FALSE(larkspan::IsInstallArgument("/Install now"));
     EXPECT_FALSE(larkspan::IsInstallArgument("/Install/Install/Install/Install"));
+    EXPECT_TRUE(larkspan::IsUninstallArgument(" /uninstall"));
+    EXPECT_FALSE(larkspan::IsUninstallArgument("/Install"));
 }
 
 TEST_F(LarkspanApp, InstallModeWritesMarkerBesideItselfAndEndsWithZero) {
@@ -82,6 +106,12 @@ TEST_F(LarkspanApp, InstallModeWritesMarkerBesideItselfAndEndsWithZero) {
     const std::string marker = ReadAll(marker_);
     EXPECT_EQ(marker.rfind("Orvane Larkspan 2.80\r\nInstalled: ", 0), 0u) << marker;
     EXPECT_NE(marker.find(" UTC\r\n"), std::string::npos) << marker;
+    // Only the program lies in this folder: it alone is recorded, with its size.
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(::GetFileAttributesExA(program_.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_NE(marker.find("\r\nFile: " + std::to_string(data.nFileSizeLow) + " Larkspan.exe\r\n"), std::string::npos)
+        << marker;
+    EXPECT_EQ(marker.find("License.rtf"), std::string::npos) << "an item that is not there is not recorded";
 }
 
 TEST_F(LarkspanApp, PlainStartShowsNamedWindowThatCloseEnds) {

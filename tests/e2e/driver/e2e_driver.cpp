@@ -348,11 +348,12 @@ void SetupProcess::Close() noexcept {
     info_ = PROCESS_INFORMATION{};
 }
 
-bool SetupProcess::Start(const std::string& exePath, const std::string& currentDirectory) {
+bool SetupProcess::Start(const std::string& exePath, const std::string& currentDirectory,
+                         const std::string& arguments) {
     Terminate();
     Close();
     seen_.clear();
-    std::string commandLine = "\"" + exePath + "\"";
+    std::string commandLine = "\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,

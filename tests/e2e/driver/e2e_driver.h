@@ -87,9 +87,11 @@ public:
     // Ends a setup that is still running, so that a failed test leaves nothing behind.
     ~SetupProcess();
 
-    // Starts the program (command line: the quoted path) in the given current
-    // directory (empty: the driver's own). Returns false with error set.
-    [[nodiscard]] bool Start(const std::string& exePath, const std::string& currentDirectory = {});
+    // Starts the program (command line: the quoted path, then the arguments
+    // if any) in the given current directory (empty: the driver's own).
+    // Returns false with error set.
+    [[nodiscard]] bool Start(const std::string& exePath, const std::string& currentDirectory = {},
+                             const std::string& arguments = {});
     [[nodiscard]] DWORD processId() const noexcept { return info_.dwProcessId; }
     [[nodiscard]] HANDLE processHandle() const noexcept { return info_.hProcess; }
     [[nodiscard]] const std::string& error() const noexcept { return error_; }

@@ -1,0 +1,181 @@
+#include "resources/payload/installation_record.h"
+
+#include "payload_names.h"
+#include "resources/payload/product_info.h"
+#include "setup/win32_raii.h"
+
+namespace larkspan {
+namespace {
+
+constexpr char kFilePrefix[] = "File: ";
+constexpr int kFilePrefixChars = sizeof kFilePrefix - 1;
+constexpr int kLineChars = MAX_PATH + 64;  // a file line: prefix, size, blank, name, line break
+
+[[nodiscard]] bool WriteText(HANDLE file, const char* text, int length) noexcept {
+    DWORD written = 0;
+    return ::WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr) &&
+           written == static_cast<DWORD>(length);
+}
+
+// Decimal text of a size (wsprintfA has no 64-bit conversion on every system).
+constexpr int kMaxDigits = 20;  // of a 64-bit number
+
+int FormatSize(char* out, ULONGLONG value) noexcept {
+    char digits[kMaxDigits];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int i = 0; i < count; ++i) out[i] = digits[count - 1 - i];
+    out[count] = '\0';
+    return count;
+}
+
+bool IsSeparator(char c) noexcept { return c == '\\' || c == '/'; }
+
+}  // namespace
+
+bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name) noexcept {
+    const int folderLength = ::lstrlenA(folder);
+    const int nameLength = ::lstrlenA(name);
+    if (folderLength + 1 + nameLength + 1 > MAX_PATH) return false;
+    ::lstrcpyA(path, folder);
+    path[folderLength] = '\\';
+    ::lstrcpyA(path + folderLength + 1, name);
+    return true;
+}
+
+bool LocateProgram(ProgramLocation& location) noexcept {
+    const DWORD length = ::GetModuleFileNameA(nullptr, location.program, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    // The long form, so that the path recorded at /Install and the one seen at
+    // /Uninstall compare equal however the program was started.
+    char longPath[MAX_PATH];
+    const DWORD longLength = ::GetLongPathNameA(location.program, longPath, MAX_PATH);
+    if (longLength != 0 && longLength < MAX_PATH) ::lstrcpyA(location.program, longPath);
+    int slash = -1;
+    for (int i = 0; location.program[i] != '\0'; ++i) {
+        if (IsSeparator(location.program[i])) slash = i;
+    }
+    if (slash <= 0) return false;
+    ::lstrcpynA(location.folder, location.program, slash + 1);
+    location.fileName = location.program + slash + 1;
+    return true;
+}
+
+bool FileSize(const char* path, ULONGLONG& size) noexcept {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+bool IsSafeStoredName(const char* name) noexcept {
+    if (name == nullptr || name[0] == '\0' || IsSeparator(name[0])) return false;
+    int partStart = 0;
+    for (int i = 0;; ++i) {
+        const char c = name[i];
+        if (c == ':') return false;  // a drive or a stream
+        if (c == '\0' || IsSeparator(c)) {
+            const int partLength = i - partStart;
+            if (partLength == 0) return false;
+            if (partLength == 2 && name[partStart] == '.' && name[partStart + 1] == '.') return false;
+            if (partLength == 1 && name[partStart] == '.') return false;
+            if (c == '\0') return true;
+            partStart = i + 1;
+        }
+    }
+}
+
+bool WriteInstallationRecord(const char* folder, ULONGLONG& totalBytes) noexcept {
+    char path[MAX_PATH];
+    if (!JoinPath(path, folder, LARKSPAN_APP_MARKER_NAME)) return false;
+    win32::UniqueFile file(
+        ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+
+    SYSTEMTIME now;
+    ::GetSystemTime(&now);
+    char line[kLineChars];
+    int length = ::wsprintfA(line, "%s %s\r\nInstalled: %04u-%02u-%02u %02u:%02u:%02u UTC\r\n", LARKSPAN_APP_TITLE,
+                             LARKSPAN_APP_VERSION, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                             now.wSecond);
+    if (!WriteText(file.get(), line, length)) return false;
+    static constexpr char kExplanation[] =
+        "Files placed by the setup, with their sizes; \"Larkspan.exe /Uninstall\" removes those still unchanged:\r\n";
+    if (!WriteText(file.get(), kExplanation, sizeof kExplanation - 1)) return false;
+
+    totalBytes = 0;
+    for (const char* name : kPayloadNames) {
+        char itemPath[MAX_PATH];
+        ULONGLONG size = 0;
+        // An item that is not there was not placed: it is not recorded, so
+        // that a file of the same name made later is never removed.
+        if (!JoinPath(itemPath, folder, name) || !FileSize(itemPath, size)) continue;
+        totalBytes += size;
+        ::lstrcpyA(line, kFilePrefix);
+        length = kFilePrefixChars;
+        length += FormatSize(line + length, size);
+        length += ::wsprintfA(line + length, " %s\r\n", name);
+        if (!WriteText(file.get(), line, length)) return false;
+    }
+    return true;
+}
+
+bool ReadInstallationRecord(const char* folder, InstallationRecord& record) noexcept {
+    char path[MAX_PATH];
+    if (!JoinPath(path, folder, LARKSPAN_APP_MARKER_NAME)) return false;
+    win32::UniqueFile file(
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > kRecordLimit) return false;
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), record.text, static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
+        read != static_cast<DWORD>(size.QuadPart)) {
+        return false;
+    }
+    record.text[read] = '\0';
+    record.length = read;
+    record.cursor = 0;
+    return true;
+}
+
+bool NextRecordedFile(InstallationRecord& record, RecordedFile& file) noexcept {
+    while (record.cursor < record.length) {
+        const char* line = record.text + record.cursor;
+        DWORD end = record.cursor;
+        while (end < record.length && record.text[end] != '\n' && record.text[end] != '\r') ++end;
+        const DWORD lineLength = end - record.cursor;
+        while (end < record.length && (record.text[end] == '\n' || record.text[end] == '\r')) ++end;
+        record.cursor = end;
+
+        if (lineLength <= static_cast<DWORD>(kFilePrefixChars) ||
+            ::CompareStringA(LOCALE_INVARIANT, 0, line, kFilePrefixChars, kFilePrefix, kFilePrefixChars) !=
+                CSTR_EQUAL) {
+            continue;
+        }
+        DWORD at = kFilePrefixChars;
+        ULONGLONG size = 0;
+        bool digits = false;
+        constexpr ULONGLONG kSizeLimit = 0xFFFFFFFFFFull;  // far above any item; keeps the sum from overflowing
+        while (at < lineLength && line[at] >= '0' && line[at] <= '9' && size <= kSizeLimit) {
+            size = size * 10 + static_cast<ULONGLONG>(line[at] - '0');
+            digits = true;
+            ++at;
+        }
+        if (!digits || size > kSizeLimit || at >= lineLength || line[at] != ' ') continue;
+        ++at;
+        const DWORD nameLength = lineLength - at;
+        if (nameLength == 0 || nameLength >= MAX_PATH) continue;
+        ::lstrcpynA(file.name, line + at, static_cast<int>(nameLength) + 1);
+        if (!IsSafeStoredName(file.name)) continue;
+        file.size = size;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace larkspan
