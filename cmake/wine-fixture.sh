@@ -41,7 +41,7 @@ start)
         touch "$WINEPREFIX/.larkspan-ready"
     fi
     wine_cmd cmd /c exit >/dev/null 2>&1 </dev/null
-    echo "wine prefix $WINEPREFIX ($WINEARCH) ready on display $DISPLAY"
+    echo "wine prefix $WINEPREFIX (${LARKSPAN_WINEARCH:-win64}) ready on display $DISPLAY"
     ;;
 stop)
     if wine_skip_reason >/dev/null; then
