@@ -2,15 +2,38 @@
 # through cmake/wine-run.sh (the crosscompiling emulator) and needs the fixture
 # "wine", which starts a persistent wineserver (and Xvfb when there is no display)
 # before the first test and stops it after the last.
+#
+# The x86_64 build runs under the host's 64-bit Wine in a 64-bit prefix; the
+# i686 build (the product) under a 32-bit Wine in a 32-bit prefix, inside the
+# i386 root of scripts/wine32 (cmake/wine-env.sh chooses by LARKSPAN_WINEARCH).
+# The i686 build's end-to-end tests run a second time (label "wow64") with the
+# product in a 64-bit prefix, as most users start it, on 64-bit Windows.
+# Where this machine cannot execute 32-bit code, every test of the i686 build
+# prints the skip marker with the reason and is reported as skipped.
 
 set(LARKSPAN_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix used by the tests")
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/cmake/wine-run.sh")
-set(LARKSPAN_TEST_ENV "LARKSPAN_WINEPREFIX=${LARKSPAN_WINEPREFIX}")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(LARKSPAN_WINEARCH win64)
+else()
+    set(LARKSPAN_WINEARCH win32)
+endif()
+set(LARKSPAN_TEST_ENV "LARKSPAN_WINEPREFIX=${LARKSPAN_WINEPREFIX};LARKSPAN_WINEARCH=${LARKSPAN_WINEARCH}")
+set(LARKSPAN_WINE_SKIP "larkspan-skip: ")
 
 add_test(NAME wine.start COMMAND "${CMAKE_SOURCE_DIR}/cmake/wine-fixture.sh" start)
 add_test(NAME wine.stop COMMAND "${CMAKE_SOURCE_DIR}/cmake/wine-fixture.sh" stop)
-set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${LARKSPAN_TEST_ENV}" TIMEOUT 300)
+set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${LARKSPAN_TEST_ENV}" TIMEOUT 300
+    SKIP_REGULAR_EXPRESSION "${LARKSPAN_WINE_SKIP}")
 set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${LARKSPAN_TEST_ENV}")
+if(LARKSPAN_WINEARCH STREQUAL "win32")
+    set(LARKSPAN_WOW64_ENV "LARKSPAN_WINEPREFIX=${LARKSPAN_WINEPREFIX}-wow64;LARKSPAN_WINEARCH=wow64")
+    add_test(NAME wine_wow64.start COMMAND "${CMAKE_SOURCE_DIR}/cmake/wine-fixture.sh" start)
+    add_test(NAME wine_wow64.stop COMMAND "${CMAKE_SOURCE_DIR}/cmake/wine-fixture.sh" stop)
+    set_tests_properties(wine_wow64.start PROPERTIES FIXTURES_SETUP wine_wow64 ENVIRONMENT "${LARKSPAN_WOW64_ENV}"
+        TIMEOUT 300 SKIP_REGULAR_EXPRESSION "${LARKSPAN_WINE_SKIP}")
+    set_tests_properties(wine_wow64.stop PROPERTIES FIXTURES_CLEANUP wine_wow64 ENVIRONMENT "${LARKSPAN_WOW64_ENV}")
+endif()
 
 # larkspan_add_wine_test(<name> COMMAND <target-or-exe> [args...]
 #                        [LABELS <label>...] [TIMEOUT <s>] [ENVIRONMENT <VAR=value>...] [SERIAL])
@@ -28,12 +51,27 @@ function(larkspan_add_wine_test name)
     set_tests_properties(${name} PROPERTIES
         FIXTURES_REQUIRED wine
         TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "${LARKSPAN_TEST_ENV};${T_ENVIRONMENT}")
+        ENVIRONMENT "${LARKSPAN_TEST_ENV};${T_ENVIRONMENT}"
+        SKIP_REGULAR_EXPRESSION "${LARKSPAN_WINE_SKIP}")
     if(T_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
     endif()
     if(T_SERIAL)
         set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
+    endif()
+    # The 64-bit-prefix run of an end-to-end test. It needs the 32-bit prefix's
+    # fixture too, which keeps the X server of both for as long as either runs.
+    if(LARKSPAN_WINEARCH STREQUAL "win32" AND "e2e" IN_LIST T_LABELS)
+        add_test(NAME ${name}.wow64 COMMAND ${T_COMMAND} WORKING_DIRECTORY "${T_WORKING_DIRECTORY}")
+        set_tests_properties(${name}.wow64 PROPERTIES
+            FIXTURES_REQUIRED "wine;wine_wow64"
+            TIMEOUT ${T_TIMEOUT}
+            LABELS "${T_LABELS};wow64"
+            ENVIRONMENT "${LARKSPAN_WOW64_ENV};${T_ENVIRONMENT}"
+            SKIP_REGULAR_EXPRESSION "${LARKSPAN_WINE_SKIP}")
+        if(T_SERIAL)
+            set_tests_properties(${name}.wow64 PROPERTIES RESOURCE_LOCK wine_desktop)
+        endif()
     endif()
 endfunction()
 

@@ -3,13 +3,17 @@
 #        creates the Wine prefix once and leaves a persistent wineserver running,
 #        so that each test process starts in well under a second.
 # stop:  ends the wineserver (and the Xvfb this script started).
+# LARKSPAN_WINEARCH chooses the Wine (wine-env.sh); for the 32-bit one the server
+# runs inside the i386 root, which start makes first when it is missing.
 set -e
-: "${LARKSPAN_WINEPREFIX:?}"
-export WINEPREFIX="$LARKSPAN_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-if [ -z "$DISPLAY" ]; then export DISPLAY="${LARKSPAN_DISPLAY:-:97}"; fi
+. "$(dirname "$0")/wine-env.sh"
 pidfile="$WINEPREFIX.xvfb.pid"
 case "$1" in
 start)
+    if ! reason=$(wine_skip_reason); then
+        echo "$kSkipMarker $reason"
+        exit 0
+    fi
     if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && ! xset -display "$DISPLAY" q >/dev/null 2>&1; then
         if command -v Xvfb >/dev/null 2>&1; then
             Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
@@ -21,25 +25,29 @@ start)
     # (its COM registrations are missing, so picture decoding fails): only a
     # prefix marked as complete is kept.
     if [ -d "$WINEPREFIX" ] && [ ! -e "$WINEPREFIX/.larkspan-ready" ]; then
-        /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+        wineserver_cmd -k >/dev/null 2>&1 || true
         rm -rf "$WINEPREFIX"
     fi
     mkdir -p "$WINEPREFIX"
-    /usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
+    # The server and every Wine service process write to /dev/null, never to
+    # this script's output: CTest waits for that pipe to close, and they live
+    # for as long as the server does.
+    wineserver_cmd -p >/dev/null 2>&1 </dev/null || true
     # The first start creates the prefix; later starts are quick. Every start
     # runs one program here, so that Wine's own service processes start now,
-    # with their output on /dev/null, and not inside the first test (whose
-    # output pipe they would hold open for as long as the server lives).
+    # and not inside the first test (whose output pipe they would hold open).
     if [ ! -e "$WINEPREFIX/.larkspan-ready" ]; then
-        /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+        wine_cmd wineboot -i >/dev/null 2>&1 </dev/null
         touch "$WINEPREFIX/.larkspan-ready"
     fi
-    /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1
-    echo "wine prefix $WINEPREFIX ready on display $DISPLAY"
+    wine_cmd cmd /c exit >/dev/null 2>&1 </dev/null
+    echo "wine prefix $WINEPREFIX (${LARKSPAN_WINEARCH:-win64}) ready on display $DISPLAY"
     ;;
 stop)
-    /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-    /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
+    if wine_skip_reason >/dev/null; then
+        wineserver_cmd -k >/dev/null 2>&1 || true
+        wineserver_cmd -w >/dev/null 2>&1 || true
+    fi
     if [ -f "$pidfile" ]; then kill "$(cat "$pidfile")" 2>/dev/null || true; rm -f "$pidfile"; fi
     echo "wine server stopped"
     ;;

@@ -8,7 +8,7 @@
 #   report.png    the final report
 #
 # usage: tests/e2e/screenshots.sh DRIVE.exe SETUP.exe BIG-SETUP.exe [OUTDIR]
-#   DRIVE.exe      larkspan-drive of the x86_64 build
+#   DRIVE.exe      larkspan-drive of the same build
 #   SETUP.exe      the setup for the licence, main and report pictures (the product)
 #   BIG-SETUP.exe  a setup with a large item, so that the copy lasts (e2e_setup_big)
 #   OUTDIR         where the PNGs go; default ./screenshots
