@@ -135,7 +135,10 @@ private:
     struct FrameValues {
         DWORD offset, extent, delay, width, height, left, top;
         LONG disposal;
+        bool localTable;  // the image carries its own colour table
     };
+    // True when the frame has colours to decode with (a global or a local table).
+    [[nodiscard]] bool HasColourTable(const FrameValues& values) const noexcept;
     [[nodiscard]] HGLOBAL ExtractFrame(DWORD& streamSize, FrameValues& values) noexcept;
     [[nodiscard]] bool WalkFrame(FrameValues& values) noexcept;
     [[nodiscard]] BOOL LoadStill(HGLOBAL block, DWORD size, bool fromGif) noexcept;
