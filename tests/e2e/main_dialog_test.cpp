@@ -199,5 +199,28 @@ TEST(MainDialog, LongFolderPathInQuestionIsCutNotOverrun) {
     EXPECT_EQ(report.box.text, kString113);
 }
 
+TEST(MainDialog, TypedFolderLongerThan259CharactersIsNeverCutAndUsed) {
+    TempFolder root("toolong");
+    std::string folder = root.path();
+    while (folder.size() < 300) folder += "\\abcdefghijklmnopqrstuvwxyz";
+    SetupProcess setup;
+    HWND main = StartToMainDialog(setup, SetupPath("basic"));
+    ASSERT_NE(main, nullptr);
+    DWORD_PTR limit = 0;
+    HWND field = Control(main, kFolderEdit);
+    ASSERT_TRUE(::SendMessageTimeoutA(field, EM_GETLIMITTEXT, 0, 0, SMTO_ABORTIFHUNG, kAppearMs, &limit));
+    EXPECT_EQ(limit, 259u) << "typing and pasting stop at 259 characters";
+    InstallInto(main, folder);  // set from outside, past the limit
+    const MessageBoxInfo error = NextBox(setup);
+    const std::string tail = folder.substr(folder.size() - 8) + "' cannot be created.\nPlease choose another location.";
+    EXPECT_EQ(error.text.rfind("Folder '" + folder.substr(0, 12), 0), 0u) << error.text;
+    EXPECT_EQ(error.text.substr(error.text.size() - std::min(tail.size(), error.text.size())), tail) << error.text;
+    EXPECT_EQ(error.icon, IconKind::Error) << "icon: " << IconName(error.icon);
+    Answer(setup, error.window, IDOK);
+    ExpectStillOpen(setup, main);
+    EXPECT_FALSE(FolderExists(root / "abcdefghijklmnopqrstuvwxyz")) << "nothing is created";
+    CancelWithConfirmation(setup, main);
+}
+
 }  // namespace
 }  // namespace e2e
