@@ -19,6 +19,11 @@ constexpr int kHimetricPerInch = 2540;
 constexpr DWORD kLargestScreenSide = 4096;
 constexpr DWORD kMostFrames = 4096;
 
+// The signature by which the platform decoder recognises a GIF stream.
+bool HasGifSignature(const BYTE* bytes, DWORD size) noexcept {
+    return size >= 3 && bytes[0] == 'G' && bytes[1] == 'I' && bytes[2] == 'F';
+}
+
 // Decodes one picture from the stream over block. With deleteOnRelease the
 // block is taken over and freed on every path.
 [[nodiscard]] IPicture* DecodePicture(HGLOBAL block, DWORD size, bool deleteOnRelease) noexcept {
@@ -78,8 +83,12 @@ BOOL CAnimatedPictureWnd::LoadFromMemory(HGLOBAL block, DWORD size) noexcept {
     dataSize = size;
 
     if (!IsGifStream(data, dataSize)) {
+        // The decoder reads any stream that begins with "GIF" as a GIF,
+        // whatever its version: such a still is checked like a GIF first.
+        const bool decodable = !HasGifSignature(data, dataSize) || GifLikeStillIsDecodable();
         data = nullptr;
         lock.unlock();
+        if (!decodable) return FALSE;
         return LoadStill(block, size, false);
     }
 
@@ -104,9 +113,7 @@ BOOL CAnimatedPictureWnd::LoadFromMemory(HGLOBAL block, DWORD size) noexcept {
     }
     if (count == 1) {
         // The platform decoder cannot survive an image without any colours.
-        RewindToFirstBlock();
-        FrameValues only{};
-        const bool decodable = WalkFrame(only) && HasColourTable(only);
+        const bool decodable = FirstFrameHasColours();
         data = nullptr;
         if (!decodable) return FALSE;
         lock.unlock();
@@ -174,6 +181,20 @@ BOOL CAnimatedPictureWnd::LoadFrames() noexcept {
 
 bool CAnimatedPictureWnd::HasColourTable(const FrameValues& values) const noexcept {
     return globalTableSize != 0 || values.localTable;
+}
+
+bool CAnimatedPictureWnd::FirstFrameHasColours() noexcept {
+    RewindToFirstBlock();
+    FrameValues first{};
+    return WalkFrame(first) && HasColourTable(first);
+}
+
+bool CAnimatedPictureWnd::GifLikeStillIsDecodable() noexcept {
+    DWORD width = 0;
+    DWORD height = 0;
+    if (!ReadScreenDescriptor(width, height)) return false;
+    if (width > kLargestScreenSide || height > kLargestScreenSide) return false;
+    return FirstFrameHasColours();
 }
 
 // The next frame's stand-alone stream in a fixed block, or null at the end.
