@@ -135,7 +135,15 @@ private:
     struct FrameValues {
         DWORD offset, extent, delay, width, height, left, top;
         LONG disposal;
+        bool localTable;  // the image carries its own colour table
     };
+    // True when the frame has colours to decode with (a global or a local table).
+    [[nodiscard]] bool HasColourTable(const FrameValues& values) const noexcept;
+    // True when the first frame walks and has colours.
+    [[nodiscard]] bool FirstFrameHasColours() noexcept;
+    // For a stream the decoder will take for a GIF although it is not one of
+    // ours: true when its screen and first frame are safe to hand over.
+    [[nodiscard]] bool GifLikeStillIsDecodable() noexcept;
     [[nodiscard]] HGLOBAL ExtractFrame(DWORD& streamSize, FrameValues& values) noexcept;
     [[nodiscard]] bool WalkFrame(FrameValues& values) noexcept;
     [[nodiscard]] BOOL LoadStill(HGLOBAL block, DWORD size, bool fromGif) noexcept;

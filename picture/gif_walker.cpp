@@ -15,6 +15,7 @@ constexpr BYTE kGraphicControlLabel = 0xF9;
 constexpr BYTE kPlainTextLabel = 0x01;
 
 constexpr DWORD kHeaderAndScreenSize = 13;
+constexpr BYTE kLocalTableFlag = 0x80;  // in an image descriptor's packed byte
 
 // Size in bytes of a colour table whose packed-byte field holds n.
 constexpr DWORD ColourTableSize(BYTE packed) { return 3u << ((packed & 7u) + 1u); }
@@ -145,7 +146,7 @@ bool CAnimatedPictureWnd::SkipLeadingExtensions() noexcept {
 // extensions, then one graphic block. Reads the frame's values on the way.
 bool CAnimatedPictureWnd::WalkFrame(FrameValues& values) noexcept {
     if (data == nullptr) return false;
-    values = FrameValues{0, 0, 0xFFFFFFFFu, 0, 0, 0, 0, 0};
+    values = FrameValues{0, 0, 0xFFFFFFFFu, 0, 0, 0, 0, 0, false};
     if (!SkipLeadingExtensions()) return false;
 
     const DWORD start = position;
@@ -182,6 +183,7 @@ bool CAnimatedPictureWnd::WalkFrame(FrameValues& values) noexcept {
     values.top = data[fields + 2] | (data[fields + 3] << 8);
     values.width = data[fields + 4] | (data[fields + 5] << 8);
     values.height = data[fields + 6] | (data[fields + 7] << 8);
+    values.localTable = kind == ImageDescriptor && (data[graphic + 9] & kLocalTableFlag) != 0;
     values.offset = start;
     values.extent = position - start;
     return true;

@@ -13,6 +13,16 @@ namespace {
 
 constexpr DWORD kHeaderAndScreenSize = 13;
 constexpr int kHimetricPerInch = 2540;
+// Bounds of what the control takes on: the surface and every decoded frame
+// are as large as the logical screen, and all frames are decoded before the
+// first is shown. Larger streams fail to load like any undecodable one.
+constexpr DWORD kLargestScreenSide = 4096;
+constexpr DWORD kMostFrames = 4096;
+
+// The signature by which the platform decoder recognises a GIF stream.
+bool HasGifSignature(const BYTE* bytes, DWORD size) noexcept {
+    return size >= 3 && bytes[0] == 'G' && bytes[1] == 'I' && bytes[2] == 'F';
+}
 
 // Decodes one picture from the stream over block. With deleteOnRelease the
 // block is taken over and freed on every path.
@@ -73,8 +83,12 @@ BOOL CAnimatedPictureWnd::LoadFromMemory(HGLOBAL block, DWORD size) noexcept {
     dataSize = size;
 
     if (!IsGifStream(data, dataSize)) {
+        // The decoder reads any stream that begins with "GIF" as a GIF,
+        // whatever its version: such a still is checked like a GIF first.
+        const bool decodable = !HasGifSignature(data, dataSize) || GifLikeStillIsDecodable();
         data = nullptr;
         lock.unlock();
+        if (!decodable) return FALSE;
         return LoadStill(block, size, false);
     }
 
@@ -85,16 +99,23 @@ BOOL CAnimatedPictureWnd::LoadFromMemory(HGLOBAL block, DWORD size) noexcept {
         data = nullptr;
         return FALSE;
     }
+    if (screenWidth > kLargestScreenSide || screenHeight > kLargestScreenSide) {
+        data = nullptr;
+        return FALSE;
+    }
     pictureWidth = static_cast<int>(screenWidth);
     pictureHeight = static_cast<int>(screenHeight);
 
     const DWORD count = CountFrames();
-    if (count == 0) {
+    if (count == 0 || count > kMostFrames) {
         data = nullptr;
         return FALSE;
     }
     if (count == 1) {
+        // The platform decoder cannot survive an image without any colours.
+        const bool decodable = FirstFrameHasColours();
         data = nullptr;
+        if (!decodable) return FALSE;
         lock.unlock();
         return LoadStill(block, size, true);
     }
@@ -138,6 +159,12 @@ BOOL CAnimatedPictureWnd::LoadFrames() noexcept {
         FrameValues values{};
         HGLOBAL frameStream = ExtractFrame(streamSize, values);
         if (frameStream == nullptr) break;
+        if (!HasColourTable(values)) {
+            // Left out like a frame the decoder rejects, without asking the
+            // decoder, which cannot survive an image without any colours.
+            ::GlobalFree(frameStream);
+            continue;
+        }
         IPicture* decoded = DecodePicture(frameStream, streamSize, true);
         if (decoded == nullptr) continue;
         GifFrame frame{decoded, values.width, values.height, values.left, values.top, values.delay, values.disposal};
@@ -150,6 +177,24 @@ BOOL CAnimatedPictureWnd::LoadFrames() noexcept {
     }
     if (frames.empty()) return FALSE;
     return PrepareBuffer(pictureWidth, pictureHeight) ? TRUE : FALSE;
+}
+
+bool CAnimatedPictureWnd::HasColourTable(const FrameValues& values) const noexcept {
+    return globalTableSize != 0 || values.localTable;
+}
+
+bool CAnimatedPictureWnd::FirstFrameHasColours() noexcept {
+    RewindToFirstBlock();
+    FrameValues first{};
+    return WalkFrame(first) && HasColourTable(first);
+}
+
+bool CAnimatedPictureWnd::GifLikeStillIsDecodable() noexcept {
+    DWORD width = 0;
+    DWORD height = 0;
+    if (!ReadScreenDescriptor(width, height)) return false;
+    if (width > kLargestScreenSide || height > kLargestScreenSide) return false;
+    return FirstFrameHasColours();
 }
 
 // The next frame's stand-alone stream in a fixed block, or null at the end.

@@ -25,6 +25,12 @@ WNDPROC CSubclassWindow::SubclassProcedure() noexcept { return &CSubclassWindow:
 
 bool CSubclassWindow::Attach(HWND window) noexcept {
     if (window == nullptr) return false;
+    // One window per object, one object per window: attaching again would
+    // chain the procedure to itself (every message would loop for ever) or
+    // leave the first window leading to an object that no longer knows it.
+    if (m_hWnd != nullptr || ::GetPropA(window, kObjectProperty) != nullptr) return false;
+    const LONG_PTR installed = ::GetWindowLongPtrA(window, GWLP_WNDPROC);
+    if (installed == reinterpret_cast<LONG_PTR>(&CSubclassWindow::WindowProc)) return false;
     if (!::SetPropA(window, kObjectProperty, static_cast<HANDLE>(this))) return false;
     LONG_PTR previous =
         ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CSubclassWindow::WindowProc));

@@ -31,7 +31,8 @@ public:
     virtual ~CSubclassWindow();
 
     // Installs this object as the window's procedure. Fails when the window
-    // refuses a new procedure.
+    // refuses a new procedure, when this object is already attached, and when
+    // the window already carries the procedure.
     [[nodiscard]] bool Attach(HWND window) noexcept;
     // Gives the window its earlier procedure back and returns it; null when
     // nothing is attached, when another party has replaced the procedure since

@@ -19,6 +19,29 @@ char* FindSeparator(char* from, char separator) noexcept {
     return nullptr;
 }
 
+bool IsSeparator(char c) noexcept { return c == '\\' || c == '/'; }
+
+// The parts of a UNC path that name no folder to create: the server and the share.
+constexpr int kUncRootParts = 2;
+
+// Where the creatable levels of `path` begin: just after "\\server\share\"
+// for a UNC path (either separator counts, as the system reads both), the
+// path itself otherwise. The server and the share can only exist or not;
+// they are never created. Null when the path is no more than its UNC root.
+char* FirstCreatableLevel(char* path) noexcept {
+    if (!IsSeparator(path[0]) || !IsSeparator(path[1])) return path;
+    char* p = path + 2;
+    for (int part = 0; part < kUncRootParts; ++part) {
+        while (*p != '\0' && !IsSeparator(*p)) {
+            if (::IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') ++p;
+            ++p;
+        }
+        if (*p == '\0' || p[1] == '\0') return nullptr;
+        ++p;
+    }
+    return p;
+}
+
 }  // namespace
 
 bool IsExistingFolder(const char* path) noexcept {
@@ -27,8 +50,9 @@ bool IsExistingFolder(const char* path) noexcept {
 }
 
 int CreateFolderPath(char* path) noexcept {
+    char* scan = FirstCreatableLevel(path);
+    if (scan == nullptr) return IsExistingFolder(path) ? 1 : 0;
     int result = 1;
-    char* scan = path;
     for (;;) {
         // Backslashes are used first; forward slashes only when no backslash is left.
         char* separator = FindSeparator(scan, '\\');

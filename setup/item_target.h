@@ -5,11 +5,10 @@
 
 #include <cstddef>
 
-// True when `storedName` names a place below the folder it is joined to: not
-// empty, not absolute (no leading / or \), no drive or stream colon, and no
-// ".." component (components are split at / and at \; a component made only
-// of dots and blanks, with two dots or more, counts as "..", since the system
-// trims such components to "..").
+// True when `storedName` names a file of its own below the folder it is joined
+// to: not empty, and accepted by StoredNameStaysInside (no absolute path, no
+// colon, no component ending in a dot or a blank, such as "..", and no device
+// name such as "nul.txt" or "COM1").
 [[nodiscard]] bool IsSafeItemName(const char* storedName) noexcept;
 
 // Joins `folder`, a backslash unless the folder already ends in \ or /, and

@@ -3,6 +3,10 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "picture/animated_picture_wnd.h"
 #include "resources/resource_ids.h"
 #include "setup/create_folder_path.h"
@@ -12,6 +16,61 @@
 #include "setup/win32_raii.h"
 
 namespace {
+
+// The longest folder path the setup's buffers hold, without the terminator.
+constexpr int kFolderChars = kPathChars - 1;
+
+// A text buffer of `chars` characters and the terminator; null when memory is short.
+std::unique_ptr<char[]> NewText(std::size_t chars) noexcept {
+    return std::unique_ptr<char[]>(new (std::nothrow) char[chars + 1]);
+}
+
+// The whole text of the folder field, however long: the field's limit holds
+// typing and pasting, but a text set from outside (WM_SETTEXT) may exceed it.
+std::unique_ptr<char[]> ReadFolderField(HWND dialog) noexcept {
+    HWND field = ::GetDlgItem(dialog, IDC_MAIN_FOLDER);
+    const int length = field != nullptr ? ::GetWindowTextLengthA(field) : 0;
+    std::unique_ptr<char[]> text = NewText(static_cast<std::size_t>(length > 0 ? length : 0));
+    if (!text) return text;
+    text[0] = '\0';
+    if (field != nullptr && length > 0) ::GetWindowTextA(field, text.get(), length + 1);
+    return text;
+}
+
+// The absolute path that `folder` names, resolved against the current
+// directory (of its drive) as the system resolves it, however long; null
+// when the system cannot resolve it or memory is short.
+std::unique_ptr<char[]> AbsoluteFolder(const char* folder) noexcept {
+    const DWORD needed = ::GetFullPathNameA(folder, 0, nullptr, nullptr);  // with the terminator
+    if (needed == 0) return nullptr;
+    std::unique_ptr<char[]> full = NewText(needed - 1);
+    if (!full) return full;
+    const DWORD written = ::GetFullPathNameA(folder, needed, full.get(), nullptr);  // without it
+    if (written == 0 || written >= needed) return nullptr;
+    return full;
+}
+
+// Reads the field into destinationFolder as an absolute path. False, after
+// string 107 naming the text (or the absolute path), when the text, or the
+// absolute path it names, is longer than a path may be, or cannot be made
+// absolute: such a folder is never cut and used, nor used relative to
+// whatever the current directory happens to be.
+bool TakeTypedFolder(HWND dialog) noexcept {
+    constexpr std::size_t kLongest = kFolderChars;
+    const std::unique_ptr<char[]> typed = ReadFolderField(dialog);
+    const char* text = typed ? typed.get() : "";
+    // Install has been pressed: the folder is recorded even when it is then
+    // refused, so that Cancel asks from here on.
+    ::lstrcpynA(g_setup.destinationFolder, text, sizeof(g_setup.destinationFolder));
+    if (text[0] == '\0') return true;  // asked about as it stands, and refused when created
+    const std::unique_ptr<char[]> full = std::strlen(text) <= kLongest ? AbsoluteFolder(text) : nullptr;
+    if (full && std::strlen(full.get()) <= kLongest) {
+        ::lstrcpynA(g_setup.destinationFolder, full.get(), sizeof(g_setup.destinationFolder));
+        return true;
+    }
+    ShowSetupMessage(dialog, IDS_CANNOT_CREATE_FOLDER, MB_OK | MB_ICONERROR, full ? full.get() : text);
+    return false;
+}
 
 void StartAnimation(HWND dialog) noexcept {
     CAnimatedPictureWnd& picture = g_setup.pictureControl;
@@ -28,6 +87,7 @@ BOOL OnSetupDialogInit(HWND dialog) noexcept {
     SetDialogSmallIcon(dialog);
     char defaultFolder[kPathChars];
     LoadSetupString(IDS_DEFAULT_FOLDER, defaultFolder, sizeof(defaultFolder));
+    ::SendDlgItemMessageA(dialog, IDC_MAIN_FOLDER, EM_LIMITTEXT, kFolderChars, 0);
     ::SetDlgItemTextA(dialog, IDC_MAIN_FOLDER, defaultFolder);
     StartAnimation(dialog);
     return FALSE;
@@ -36,7 +96,7 @@ BOOL OnSetupDialogInit(HWND dialog) noexcept {
 // Install: the dialog ends with 1 only when the folder exists (created after
 // asking, if need be).
 BOOL OnInstall(HWND dialog) noexcept {
-    ::GetDlgItemTextA(dialog, IDC_MAIN_FOLDER, g_setup.destinationFolder, sizeof(g_setup.destinationFolder));
+    if (!TakeTypedFolder(dialog)) return TRUE;
     if (IsExistingFolder(g_setup.destinationFolder)) {
         ::EndDialog(dialog, IDOK);
         return TRUE;

@@ -122,12 +122,14 @@ TEST(StoredNames, NamesThatWouldLeaveTheirBaseAreRefused) {
     const std::string base = outer / "base";
     ASSERT_TRUE(::CreateDirectoryA(base.c_str(), nullptr));
     const std::vector<std::string> folders = {"../escaped/", "a/../../escaped/", "..\\escaped\\", "/rooted/",
-                                              "\\rooted\\", "C:escaped/", "C:\\escaped\\", ".../escaped/"};
+                                              "\\rooted\\", "C:escaped/", "C:\\escaped\\", ".../escaped/",
+                                              "nul/", "Com1.d/", "trailing./"};
     std::vector<packer::Item> items;
     for (const std::string& name : folders) items.push_back(FolderItem(name));
     items.push_back(FileItem("../escaped.txt", PatternData(10)));
     items.push_back(FileItem("ok..name/fine.txt", PatternData(10)));
     items.push_back(FolderItem("ok..name/"));
+    items.push_back(FileItem("NUL.txt", PatternData(10)));  // the null device, wherever it stands
     const Bytes archive = packer::Pack(items).bytes;
     ArchiveHandle opened = nullptr;
     {
@@ -143,6 +145,7 @@ TEST(StoredNames, NamesThatWouldLeaveTheirBaseAreRefused) {
         // Dots inside a name are fine.
         EXPECT_EQ(ExtractTo(opened, file + 2, outer / "unused"), ArchiveOk);
         EXPECT_EQ(ExtractArchiveItem(opened, file + 1, nullptr, 0, TargetFileName, nullptr), ArchiveOk);
+        EXPECT_EQ(ExtractArchiveItem(opened, file + 3, nullptr, 0, TargetFileName, nullptr), ArchiveErrOpenFile);
     }
     EXPECT_FALSE(Exists(outer / "escaped"));
     EXPECT_FALSE(Exists(outer / "escaped.txt"));

@@ -161,5 +161,22 @@ TEST(Install, RunningAgainReplacesFilesReadOnlyOnesIncluded) {
     EXPECT_TRUE(ReadRecorderLog(folder / "recorder.log").present);
 }
 
+TEST(Install, RelativeFolderIsMadeAbsoluteBeforeItIsAskedForAndUsed) {
+    TempFolder root("relative");
+    const std::string folder = root / "rel dest";
+    SetupProcess setup;
+    ASSERT_TRUE(setup.Start(SetupPath("basic"), root.path())) << setup.error();
+    HWND main = AgreeToLicence(setup);
+    ASSERT_NE(main, nullptr);
+    InstallInto(main, "rel dest");
+    HWND question = setup.WaitForMessageBox(kAppearMs);
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(ReadMessageBox(question).text, Format(kString106, folder)) << "the question names the real folder";
+    Answer(setup, question, IDYES);
+    EXPECT_EQ(FinishWithReport(setup).box.text, kString112);
+    ExpectItemsInPlace(folder, BasicItems(), false, false);
+    EXPECT_EQ(ReadRecorderLog(folder + "\\recorder.log").get("cmdline"), "\"" + folder + "\\Recorder.exe\" /Install");
+}
+
 }  // namespace
 }  // namespace e2e

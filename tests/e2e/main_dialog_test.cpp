@@ -199,5 +199,43 @@ TEST(MainDialog, LongFolderPathInQuestionIsCutNotOverrun) {
     EXPECT_EQ(report.box.text, kString113);
 }
 
+TEST(MainDialog, FolderLongerThan259CharactersIsNeverCutAndUsed) {
+    TempFolder root("toolong");
+    std::string typed = root.path();
+    while (typed.size() < 300) typed += "\\abcdefghijklmnopqrstuvwxyz";
+    // A relative folder that is short itself but long once made absolute.
+    std::string deep = root.path();
+    while (deep.size() < 230) ASSERT_TRUE(::CreateDirectoryA((deep += "\\level").c_str(), nullptr));
+    const std::string relative(40, 'r');
+    struct Case {
+        std::string currentDirectory, typed;
+    };
+    for (const Case& c : {Case{root.path(), typed}, Case{deep, relative}}) {
+        SCOPED_TRACE(c.typed);
+        SetupProcess setup;
+        ASSERT_TRUE(setup.Start(SetupPath("basic"), c.currentDirectory)) << setup.error();
+        HWND main = AgreeToLicence(setup);
+        ASSERT_NE(main, nullptr);
+        DWORD_PTR limit = 0;
+        HWND field = Control(main, kFolderEdit);
+        ASSERT_TRUE(::SendMessageTimeoutA(field, EM_GETLIMITTEXT, 0, 0, SMTO_ABORTIFHUNG, kAppearMs, &limit));
+        EXPECT_EQ(limit, 259u) << "typing and pasting stop at 259 characters";
+        InstallInto(main, c.typed);  // set from outside, past the limit
+        const MessageBoxInfo error = NextBox(setup);
+        // The message names the folder, shortened in its middle (the relative one
+        // as typed when the system's ANSI call cannot make a path this long absolute).
+        const std::string tail =
+            c.typed.substr(c.typed.size() - 8) + "' cannot be created.\nPlease choose another location.";
+        EXPECT_EQ(error.text.rfind("Folder '", 0), 0u) << error.text;
+        EXPECT_EQ(error.text.substr(error.text.size() - std::min(tail.size(), error.text.size())), tail) << error.text;
+        EXPECT_EQ(error.icon, IconKind::Error) << "icon: " << IconName(error.icon);
+        Answer(setup, error.window, IDOK);
+        ExpectStillOpen(setup, main);
+        EXPECT_FALSE(FolderExists(root / "abcdefghijklmnopqrstuvwxyz")) << "nothing is created";
+        EXPECT_FALSE(FolderExists(deep + "\\" + relative.substr(0, 259 - deep.size() - 1))) << "nothing is created";
+        CancelWithConfirmation(setup, main);
+    }
+}
+
 }  // namespace
 }  // namespace e2e

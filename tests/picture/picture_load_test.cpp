@@ -192,6 +192,38 @@ TEST(FailedLoads, NothingThatDecodes) {
     EXPECT_EQ(control.LoadFromMemory(nullptr, 10), FALSE);
 }
 
+TEST(FailedLoads, HostileGifsNeverReachTheDecoderOrFailToLoad) {
+    CAnimatedPictureWnd control;
+    // Without a global table only the frame with a local one is decoded.
+    const Bytes coded = gif_test::EncodeImageData(std::vector<std::uint8_t>(64, 1), 2);
+    GifBuilder mixed(8, 8, {});
+    mixed.GraphicControl(0, 11).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 12);
+    mixed.RawImage(0, 0, 8, 8, 4, coded[0], Bytes(coded.begin() + 1, coded.end()));
+    mixed.GraphicControl(0, 13).SolidImage(0, 0, 8, 8, 0).Trailer();
+    ASSERT_NE(LoadBytes(control, mixed.bytes()), FALSE);
+    ASSERT_EQ(control.FrameCount(), 1u);
+    EXPECT_EQ(control.Frame(0).delay, 12u);
+    for (const char* version : {"89a", "88a"}) {  // the decoder takes any version for a GIF
+        GifBuilder colourless(8, 8, {}, version);
+        colourless.SolidImage(0, 0, 8, 8, 0).Trailer();
+        EXPECT_EQ(LoadBytes(control, colourless.bytes()), FALSE) << "a one-frame GIF" << version << " without colours";
+    }
+    // A screen wider or higher than 4096 pixels, or more than 4096 frames.
+    for (const SIZE screen : {SIZE{4097, 1}, SIZE{1, 4097}, SIZE{16384, 16384}}) {
+        GifBuilder big(screen.cx, screen.cy, Palette());
+        big.SolidImage(0, 0, 1, 1, 0).SolidImage(0, 0, 1, 1, 1).Trailer();
+        EXPECT_EQ(LoadBytes(control, big.bytes()), FALSE) << screen.cx << " x " << screen.cy;
+    }
+    GifBuilder wide(4096, 1, Palette());
+    wide.SolidImage(0, 0, 1, 1, 0).SolidImage(0, 0, 1, 1, 1).Trailer();
+    EXPECT_NE(LoadBytes(control, wide.bytes()), FALSE);
+    GifBuilder many(1, 1, Palette());
+    for (int i = 0; i < 4097; ++i) many.SolidImage(0, 0, 1, 1, 0);
+    many.Trailer();
+    EXPECT_EQ(LoadBytes(control, many.bytes()), FALSE);
+    EXPECT_FALSE(control.IsReady());
+}
+
 TEST(Loading, ASecondLoadReplacesTheFirstAndStopUnloads) {
     CAnimatedPictureWnd control;
     GifBuilder gif(30, 20, Palette());

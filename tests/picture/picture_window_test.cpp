@@ -224,6 +224,18 @@ TEST_F(AttachedControl, ShippedAnimationPlaysAndPaintCopiesTheSurface) {
     EXPECT_FALSE(Seen(WM_PAINT));
 }
 
+TEST_F(AttachedControl, ASecondAttachIsRefused) {
+    ASSERT_TRUE(control_.Attach(child_));
+    CAnimatedPictureWnd other;
+    EXPECT_FALSE(control_.Attach(child_));
+    EXPECT_FALSE(other.Attach(child_));
+    EXPECT_FALSE(control_.Attach(parent_)) << "one window per control";
+    EXPECT_EQ(control_.ChainedProcedure(), &SpyProc);
+    EXPECT_EQ(::SendMessageA(child_, kPing, 0, 0), kPong) << "the chain ends at the static control";
+    EXPECT_EQ(control_.Detach(false), child_);
+    EXPECT_EQ(::GetWindowLongPtrA(child_, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&SpyProc));
+}
+
 TEST_F(AttachedControl, DetachRefusesAfterAnotherPartyReplacedTheProcedure) {
     ASSERT_TRUE(control_.Attach(child_));
     g_outerNext = reinterpret_cast<WNDPROC>(

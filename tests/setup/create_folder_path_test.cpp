@@ -126,3 +126,12 @@ TEST(CreateFolderPath, FailuresGiveZero) {
     EXPECT_EQ(Create(temp / "made\\bad|name\\x"), 0);
     EXPECT_TRUE(IsFolder(temp / "made"));
 }
+
+TEST(CreateFolderPath, UncRootIsNeverCreatedOnlyTheLevelsBelowIt) {
+    TempFolder temp;
+    // "\\?\C:\" has the UNC form: server "?", share "C:".
+    EXPECT_NE(Create("\\\\?\\" + (temp / "A\\B")), 0);
+    EXPECT_TRUE(IsFolder(temp / "A\\B"));
+    EXPECT_NE(Create(ForwardSlashes("//?/" + (temp / "C/D"))), 0);
+    EXPECT_TRUE(IsFolder(temp / "C\\D"));
+}

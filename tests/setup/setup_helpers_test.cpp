@@ -98,8 +98,9 @@ TEST(ComposeFinalReport, CutsALongSystemTextAtItsEnd) {
 }
 
 TEST(ItemTarget, AcceptsNamesBelowTheFolder) {
-    for (const char* name : {"Larkspan.exe", "docs/Read Me.txt", "docs\\sub\\a.txt", "folder/", ".hidden",
-                             "a..b/c", "x/./y", "..name", "name.."}) {
+    for (const char* name : {"Larkspan.exe", "docs/Read Me.txt", "docs\\sub\\a.txt", "folder/", ".hidden", "a..b/c",
+                             "..name", "a.nul", "nul1", "COM10", "LPT", "com1x.txt", "CONSOLE.txt", "my con.txt",
+                             "auxiliary/x", "CON$", "COM\xB4", " lead"}) {
         EXPECT_TRUE(IsSafeItemName(name)) << name;
     }
 }
@@ -107,7 +108,13 @@ TEST(ItemTarget, AcceptsNamesBelowTheFolder) {
 TEST(ItemTarget, RefusesNamesThatLeaveTheFolder) {
     for (const char* name : {"", "/etc/passwd", "\\Windows\\x.dll", "C:evil.exe", "C:\\Windows\\x.dll",
                              "c:/x", "..", "../x", "..\\x", "a/../../x", "a\\..\\..\\x", "a/..", "... /x",
-                             "a/.. /b", "a/.../b", "//server/share/x", "file.txt:stream"}) {
+                             "a/.. /b", "a/.../b", "//server/share/x", "file.txt:stream",
+                             // Components the system would store under another name.
+                             "readme.txt.", "name..", "x/./y", ".", "docs./a", "a /b", "trailing ",
+                             // Devices, in any folder, case and with any extension.
+                             "nul", "docs/nul.txt", "COM1", "aux/readme.txt", "AUX.", "Con .log", "prn.a.b",
+                             "lpt9\\x", "com0", "Lpt0.txt", "COM\xB9", "lpt\xB2.txt", "com\xB3", "CONIN$",
+                             "conout$.txt", "nul  "}) {
         EXPECT_FALSE(IsSafeItemName(name)) << name;
     }
 }
