@@ -9,8 +9,12 @@
 // delivered bytes always have the size and CRC-32 that the directory entry
 // claims, and equal the original when the mutation left the item's central
 // entry, the entries before it, the end record, its local header and its data
-// alone), and no handle or GDI object growth over the run.
+// alone), no item delivered whose bytes overlap another entry's, names that the
+// system would turn into a device or another file refused (and never handed to
+// an extraction otherwise: COM1 can be a real port), and no handle or GDI
+// object growth over the run.
 #include "archive/archive.h"
+#include "archive/stored_name.h"
 #include "setup/item_target.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tools/packer/zip_packer.h"
@@ -19,6 +23,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -122,6 +127,16 @@ const std::vector<Seed>& Seeds() {
                                          File("docs/sub/notes.txt", TextBytes(1200, 8))}));
         packer::Item withExtra = File("extra.txt", TextBytes(300, 9));
         withExtra.localExtraBefore = {0x41, 0x42, 0x04, 0x00, 1, 2, 3, 4};
+        // Names the system reads as devices or changes, and entries of equal
+        // name length for the overlap mutation.
+        s.push_back(MakeSeed("hostile names",
+                             {File("CON", TextBytes(100, 13)), File("docs/nul.txt", TextBytes(200, 14)),
+                              File("aux/readme.txt", {}), File("Com1", TextBytes(50, 15), packer::Method::Stored),
+                              File("lpt9.log", TextBytes(70, 16)), File("CONIN$", {}), File("conout$.txt", {}),
+                              File("LPT\xB2.txt", {}), File("PRN. ", {}), File("readme.txt.", TextBytes(30, 17)),
+                              File("notes ", {}), Folder("NUL/"), Folder("dir./")}));
+        s.push_back(MakeSeed("twins", {File("one.txt", TextBytes(3000, 18)), File("two.txt", TextBytes(3000, 18)),
+                                       File("six.txt", NoiseBytes(900, 19), packer::Method::Stored)}));
         s.push_back(MakeSeed("several", {File("Larkspan.exe", TextBytes(17000, 10)), File("empty.txt", {}),
                                          File("big-stored.bin", NoiseBytes(33000, 11), packer::Method::Stored),
                                          withExtra, File("License.rtf", TextBytes(5000, 12))}));
@@ -130,19 +145,105 @@ const std::vector<Seed>& Seeds() {
     return seeds;
 }
 
+// --- Names the system would not keep as they are stored ----------------------------------
+
+// The system's device names, as ANSI bytes (B9, B2, B3: the superscript digits).
+bool IsDeviceBase(std::string base) {
+    for (char& c : base) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
+        if (base == device) return true;
+    }
+    if (base.size() != 4 || (base.compare(0, 3, "com") != 0 && base.compare(0, 3, "lpt") != 0)) return false;
+    const auto digit = static_cast<unsigned char>(base[3]);
+    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+std::vector<std::string> Components(const std::string& name) {
+    std::vector<std::string> parts(1);
+    for (char c : name) {
+        if (c == '/' || c == '\\') {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    parts.erase(std::remove(parts.begin(), parts.end(), std::string()), parts.end());
+    return parts;
+}
+
+// Names the shared name rule must refuse: a component that ends in a dot or a
+// blank, or whose part before its first dot is a device name.
+bool IsHostileName(const std::string& name) {
+    for (const std::string& c : Components(name)) {
+        if (c.back() == '.' || c.back() == ' ' || IsDeviceBase(c.substr(0, c.find('.')))) return true;
+    }
+    return false;
+}
+
+// Also names the system may open as a device without the rule saying so
+// ("COM1 .txt"): never extracted while the rule accepts them.
+bool MayNameADevice(const std::string& name) {
+    for (const std::string& c : Components(name)) {
+        std::string base = c.substr(0, c.find('.'));
+        while (!base.empty() && base.back() == ' ') base.pop_back();
+        if (IsDeviceBase(base)) return true;
+    }
+    return IsHostileName(name);
+}
+
+// Archive-aware additions to the byte mutations, applied first (in seed
+// coordinates): an entry made to share another entry's local header, or an
+// item's last name component (in both headers) turned into a hostile one of
+// the same length.
+void MutateStructure(Bytes& bytes, const Seed& seed, fuzz::Random& random, fuzz::MutationRecord& record) {
+    const std::vector<packer::ItemLayout>& at = seed.packed.items;
+    const std::size_t j = random.Below(static_cast<std::uint32_t>(at.size()));
+    const std::size_t k = random.Below(static_cast<std::uint32_t>(at.size()));
+    const std::string& name = seed.items[j].name;
+    const std::uint32_t kind = random.Below(4);
+    if (kind == 0 && j != k && name.size() == seed.items[k].name.size()) {
+        const std::size_t from = at[k].centralHeaderOffset, to = at[j].centralHeaderOffset;
+        std::copy(bytes.begin() + from + 10, bytes.begin() + from + 28, bytes.begin() + to + 10);  // method .. sizes
+        std::copy(bytes.begin() + from + 42, bytes.begin() + from + 46, bytes.begin() + to + 42);  // local header offset
+        record.overwritten.push_back({to + 10, to + 46});
+        record.description += "share" + std::to_string(j) + "<-" + std::to_string(k) + ";";
+    } else if (kind == 1) {
+        const std::size_t end = name.size() - (name.back() == '/' ? 1 : 0);
+        const std::size_t start = name.find_last_of('/', end - 1) == std::string::npos ? 0 : name.find_last_of('/', end - 1) + 1;
+        const std::size_t length = end - start;
+        if (length < 2) return;  // a lone "." is left to the parent-folder rules
+        static const char* const devices[] = {"CON", "nul", "Aux", "COM1", "lpt9", "CONIN$", "conout$", "COM\xB9", "PRN"};
+        std::string hostile = devices[random.Below(sizeof devices / sizeof devices[0])];
+        if (random.OneIn(3) || hostile.size() > length) {
+            hostile = std::string(length - 1, 'x') + (random.OneIn(2) ? '.' : ' ');
+        } else if (hostile.size() < length) {
+            hostile += "." + std::string(length - hostile.size() - 1, 'x');  // "nul.xx", or "nul." at one more
+        }
+        for (std::size_t header : {at[j].centralHeaderOffset + 46 + start, at[j].localHeaderOffset + 30 + start}) {
+            std::copy(hostile.begin(), hostile.end(), bytes.begin() + static_cast<std::ptrdiff_t>(header));
+            record.overwritten.push_back({header, header + length});
+        }
+        record.description += "name" + std::to_string(j) + "=" + hostile + ";";
+    }
+}
+
 // --- What the directory claims, read independently of the reader ---------------------------
 
 struct Claim {
     bool known = false;
     std::uint32_t crc = 0;
     std::uint32_t uncompressedSize = 0;
+    // The least bytes the item covers: local header, name and data.
+    std::uint32_t headerOffset = 0;
+    std::uint64_t leastEnd = 0;
 };
 
 std::uint32_t Get16(const Bytes& b, std::size_t at) { return b[at] | static_cast<std::uint32_t>(b[at + 1]) << 8; }
 std::uint32_t Get32(const Bytes& b, std::size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
 
-// The CRC-32 and size that entry i claims, found the way the format defines:
-// the end record nearest the end within 65,535 bytes, then entry after entry.
+// What entry i claims, found the way the format defines: the end record
+// nearest the end within 65,535 bytes, then entry after entry. The first
+// `wanted` entries, followed by every further entry the walk reaches.
 std::vector<Claim> ReadClaims(const Bytes& bytes, std::size_t wanted) {
     std::vector<Claim> claims(wanted);
     const std::size_t size = bytes.size();
@@ -164,12 +265,16 @@ std::vector<Claim> ReadClaims(const Bytes& bytes, std::size_t wanted) {
     if (end < directoryEnd) return claims;
     const auto before = static_cast<std::uint32_t>(end - directoryEnd);
     std::uint32_t cursor = Get32(bytes, end + 16);
-    for (std::size_t i = 0; i < wanted && i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t at = cursor + before;
         if (static_cast<std::uint64_t>(at) + 46 > size || Get32(bytes, at) != 0x02014B50) break;
-        claims[i].known = true;
-        claims[i].crc = Get32(bytes, at + 16);
-        claims[i].uncompressedSize = Get32(bytes, at + 24);
+        if (i >= wanted) claims.emplace_back();
+        Claim& claim = claims[i];
+        claim.known = true;
+        claim.crc = Get32(bytes, at + 16);
+        claim.uncompressedSize = Get32(bytes, at + 24);
+        claim.headerOffset = Get32(bytes, at + 42);
+        claim.leastEnd = std::uint64_t{claim.headerOffset} + 30 + Get16(bytes, at + 28) + Get32(bytes, at + 20);
         cursor += 46 + Get16(bytes, at + 28) + Get16(bytes, at + 30) + Get16(bytes, at + 32);
     }
     return claims;
@@ -255,6 +360,24 @@ private:
             }
         }
         if (Pristine(i) && delivered != seed_.items[i].data) Problem(what + ": untouched item delivered other bytes");
+        for (std::size_t j = 0; claim.known && j < claims_.size(); ++j) {
+            const Claim& other = claims_[j];
+            if (j != static_cast<std::size_t>(i) && other.known &&
+                (other.headerOffset == claim.headerOffset ||
+                 (other.headerOffset < claim.leastEnd && claim.headerOffset < other.leastEnd))) {
+                Problem(what + ": ArchiveOk for an item that shares bytes with entry " + std::to_string(j));
+                break;
+            }
+        }
+    }
+
+    // Whether an extraction by this name may run. A name the system would turn
+    // into a device or another file must be refused by the shared name rule;
+    // while the rule accepts one, the campaign reports it and never extracts it.
+    bool MayExtractByName(const std::string& what, const char* name) {
+        if (!MayNameADevice(name) || !StoredNameStaysInside(name)) return true;
+        if (IsHostileName(name)) Problem(what + ": the name rule accepts \"" + name + "\"");
+        return false;
     }
 
     void WalkItem(ArchiveHandle archive, int i) {
@@ -290,7 +413,7 @@ private:
         }
 
         // To a file name: the setup's joined path, or the stored name itself.
-        {
+        if (!known || MayExtractByName(at, record.name)) {
             char joined[MAX_PATH];
             const bool useStored = random_.OneIn(2) || !known || !BuildItemTarget(joined, sizeof joined, sandbox_.target().c_str(), record.name);
             g_progressBytes = 0;
@@ -298,6 +421,7 @@ private:
                 ExtractArchiveItem(archive, i, useStored ? nullptr : joined, 0, TargetFileName, CountProgress);
             Expect(at + " to a file", result,
                    {ArchiveOk, ArchiveErrOpenFile, ArchiveErrExtract, ArchiveErrItemHeader, ArchiveErrItemRead});
+            if (known && IsHostileName(record.name)) Expect(at + " to a file, hostile name", result, {ArchiveErrOpenFile});
             if (result == ArchiveOk && !folder) {
                 if (!known) {
                     Problem(at + ": to a file ArchiveOk though its record cannot be read");
@@ -367,6 +491,7 @@ private:
             break;
         }
         case 3:
+            if (inRange && GetArchiveItem(archive, index, &item) == ArchiveOk && !MayExtractByName("random", item.name)) break;
             Expect("random stored-name extraction", ExtractArchiveItem(archive, index, nullptr, 0, TargetFileName, nullptr),
                    inRange ? std::initializer_list<ArchiveResult>{ArchiveOk, ArchiveErrOpenFile, ArchiveErrExtract,
                                                                   ArchiveErrItemHeader, ArchiveErrItemRead}
@@ -453,7 +578,13 @@ TEST(ArchiveFuzz, MutatedArchivesGiveOnlyDefinedResults) {
         fuzz::Random random(budget.seed * 0x9E3779B97F4A7C15ULL + c);
         const Seed& seed = seeds[random.Below(static_cast<std::uint32_t>(seeds.size()))];
         Bytes bytes = seed.packed.bytes;
-        const fuzz::MutationRecord mutation = fuzz::Mutate(bytes, random, seed.hotSpots);
+        fuzz::MutationRecord mutation;
+        MutateStructure(bytes, seed, random, mutation);
+        const fuzz::MutationRecord bytesChanged = fuzz::Mutate(bytes, random, seed.hotSpots);
+        mutation.overwritten.insert(mutation.overwritten.end(), bytesChanged.overwritten.begin(), bytesChanged.overwritten.end());
+        mutation.moved = bytesChanged.moved;
+        mutation.firstMoved = bytesChanged.firstMoved;
+        mutation.description += bytesChanged.description;
         fuzz::CaseGuard::Begin("archive", c, bytes);
         ArchiveCase one(seed, bytes, mutation, sandbox, random);
         std::string problems = one.Run();
