@@ -62,6 +62,12 @@ void ApplyUtBlock(const std::uint8_t* field, std::uint32_t length, ArchiveItem* 
 }
 
 constexpr std::uint32_t SpanReadSize = 65536;  // the directory is read in pieces of this size
+// Offsets of the fields the span walk reads inside a central directory entry.
+constexpr std::uint32_t CentralCompressedSizeAt = 20;
+constexpr std::uint32_t CentralNameLengthAt = 28;
+constexpr std::uint32_t CentralExtraLengthAt = 30;
+constexpr std::uint32_t CentralCommentLengthAt = 32;
+constexpr std::uint32_t CentralLocalHeaderAt = 42;
 
 // Reads every entry that the cursor could reach (up to the first unreadable
 // one) in large pieces rather than field by field, and keeps each one's span,
@@ -90,11 +96,12 @@ constexpr std::uint32_t SpanReadSize = 65536;  // the directory is read in piece
         }
         const std::uint8_t* e = piece.get() + (offset - pieceStart);
         if (Get32(e) != CentralHeaderSignature) break;
-        const std::uint32_t nameLength = Get16(e + 28);
+        const std::uint32_t nameLength = Get16(e + CentralNameLengthAt);
         ItemSpan& span = reader->spans[count];
-        span.headerOffset = Get32(e + 42);
-        span.leastEnd = std::uint64_t{span.headerOffset} + LocalHeaderSize + nameLength + Get32(e + 20);
-        offset += CentralHeaderSize + nameLength + Get16(e + 30) + Get16(e + 32);
+        span.headerOffset = Get32(e + CentralLocalHeaderAt);
+        span.leastEnd =
+            std::uint64_t{span.headerOffset} + LocalHeaderSize + nameLength + Get32(e + CentralCompressedSizeAt);
+        offset += CentralHeaderSize + nameLength + Get16(e + CentralExtraLengthAt) + Get16(e + CentralCommentLengthAt);
     }
     reader->spanCount = count;
     std::sort(reader->spans.get(), reader->spans.get() + count,
