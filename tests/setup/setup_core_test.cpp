@@ -118,17 +118,9 @@ TEST_F(LicenseStreamReadTest, FeedsARichEditControl) {
 }
 
 // The licence as the dialog loads it from a module's payload (RCDATA 118,
-// written into a copy of this program): a whole, intact item is shown; a
-// damaged one (wrong CRC-32, deflate data ending early) shows nothing at all.
+// written into a copy of this program): a whole, intact item is shown; one
+// with a wrong CRC-32 or deflate data that ends early shows nothing at all.
 TEST(LoadLicenseText, ShowsOnlyAWholeIntactItem) {
-    const std::string rtf = "{\\rtf1\\ansi Larkspan licence " + std::string(3000, 'x') + "}";
-    struct Case {
-        const char* what;
-        std::size_t headerField;  // field patched in both headers (0: none)
-        std::uint32_t delta;
-        bool shown;
-    };
-    const Case cases[] = {{"intact", 0, 0, true}, {"wrong CRC-32", 14, 1, false}, {"ends early", 22, 10, false}};
     HMODULE richEdit = win32::LoadSystemLibrary("RICHED20.DLL");
     ASSERT_NE(nullptr, richEdit);
     char self[MAX_PATH] = {}, temp[MAX_PATH] = {};
@@ -136,22 +128,18 @@ TEST(LoadLicenseText, ShowsOnlyAWholeIntactItem) {
     ASSERT_NE(0u, GetTempPathA(MAX_PATH, temp));
     const std::string copy = std::string(temp) + "larkspan-licence-module.exe";
     const HINSTANCE savedInstance = g_setup.instance;
-    for (const Case& c : cases) {
-        packer::Item item;
-        item.name = "License.rtf";
-        item.data.assign(rtf.begin(), rtf.end());
+    packer::Item item;
+    item.name = "License.rtf";
+    const std::string rtf = "{\\rtf1\\ansi Larkspan licence " + std::string(3000, 'x') + "}";
+    item.data.assign(rtf.begin(), rtf.end());
+    // Nothing changed; the CRC-32's low byte (local offset 14) or the declared size's (22) raised in both headers.
+    for (const std::size_t field : {0, 14, 22}) {
         packer::Packed packed = packer::Pack({item});
-        const packer::ItemLayout& at = packed.items[0];
-        for (std::size_t header : {std::size_t{at.localHeaderOffset}, std::size_t{at.centralHeaderOffset} + 2}) {
-            if (c.headerField == 0) break;
-            std::uint8_t* field = packed.bytes.data() + header + c.headerField;
-            std::uint32_t value = field[0] | field[1] << 8 | field[2] << 16 | static_cast<std::uint32_t>(field[3]) << 24;
-            value += c.delta;
-            for (int k = 0; k < 4; ++k) field[k] = static_cast<std::uint8_t>(value >> (8 * k));
+        for (std::size_t header : {packed.items[0].localHeaderOffset, packed.items[0].centralHeaderOffset + 2}) {
+            if (field != 0) packed.bytes[header + field] += 10;
         }
         ASSERT_TRUE(CopyFileA(self, copy.c_str(), FALSE));
         HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);
-        ASSERT_NE(nullptr, update);
         ASSERT_TRUE(UpdateResourceA(update, MAKEINTRESOURCEA(10), MAKEINTRESOURCEA(118), 1033, packed.bytes.data(),
                                     static_cast<DWORD>(packed.bytes.size())));
         ASSERT_TRUE(EndUpdateResourceA(update, FALSE));
@@ -161,12 +149,10 @@ TEST(LoadLicenseText, ShowsOnlyAWholeIntactItem) {
         HWND parent = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
         HWND edit = CreateWindowExA(0, "RichEdit20A", "", WS_CHILD | ES_MULTILINE | ES_READONLY, 0, 0, 400, 300, parent,
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(1010)), nullptr, nullptr);
-        ASSERT_NE(nullptr, edit);
         LoadLicenseText(parent, 1010);
         std::vector<char> shown(static_cast<std::size_t>(GetWindowTextLengthA(edit)) + 1);
         GetWindowTextA(edit, shown.data(), static_cast<int>(shown.size()));
-        EXPECT_EQ(c.shown ? 0u : std::string::npos, std::string(shown.data()).find("Larkspan licence xxx")) << c.what;
-        EXPECT_EQ(c.shown, shown[0] != '\0') << c.what;
+        EXPECT_EQ(field == 0 ? "Larkspan licence xxx" : "", std::string(shown.data()).substr(0, 20)) << field;
         ReleaseLicenseText();
         DestroyWindow(parent);
         g_setup.instance = savedInstance;
