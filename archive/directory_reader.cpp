@@ -61,6 +61,79 @@ void ApplyUtBlock(const std::uint8_t* field, std::uint32_t length, ArchiveItem* 
     }
 }
 
+constexpr std::uint32_t SpanReadSize = 65536;  // the directory is read in pieces of this size
+// Offsets of the fields the span walk reads inside a central directory entry.
+constexpr std::uint32_t CentralCompressedSizeAt = 20;
+constexpr std::uint32_t CentralNameLengthAt = 28;
+constexpr std::uint32_t CentralExtraLengthAt = 30;
+constexpr std::uint32_t CentralCommentLengthAt = 32;
+constexpr std::uint32_t CentralLocalHeaderAt = 42;
+
+// Reads every entry that the cursor could reach (up to the first unreadable
+// one) in large pieces rather than field by field, and keeps each one's span,
+// sorted by header offset. Entries are walked exactly as StepToNextItem does.
+[[nodiscard]] int ReadItemSpans(DirectoryReader* reader) noexcept {
+    reader->spansRead = true;
+    if (reader->entryCount == 0) return ReaderOk;
+    reader->spans.reset(new (std::nothrow) ItemSpan[reader->entryCount]);
+    std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[SpanReadSize]);
+    if (!reader->spans || !piece) {
+        reader->spans.reset();
+        return ReaderOutOfMemory;
+    }
+    std::uint32_t pieceStart = 0, pieceLength = 0;  // archive offset and length of the bytes in `piece`
+    std::uint32_t offset = reader->directoryOffset;
+    std::uint32_t count = 0;
+    for (; count < reader->entryCount; ++count) {
+        const bool inPiece = offset >= pieceStart && offset - pieceStart <= pieceLength &&
+                             pieceLength - (offset - pieceStart) >= CentralHeaderSize;
+        if (!inPiece) {
+            pieceStart = offset;
+            pieceLength = 0;
+            if (SeekTo(reader->source, offset + reader->bytesBefore) != 0) break;
+            pieceLength = static_cast<std::uint32_t>(ReadBytes(piece.get(), 1, SpanReadSize, reader->source));
+            if (pieceLength < CentralHeaderSize) break;
+        }
+        const std::uint8_t* e = piece.get() + (offset - pieceStart);
+        if (Get32(e) != CentralHeaderSignature) break;
+        const std::uint32_t nameLength = Get16(e + CentralNameLengthAt);
+        ItemSpan& span = reader->spans[count];
+        span.headerOffset = Get32(e + CentralLocalHeaderAt);
+        span.leastEnd =
+            std::uint64_t{span.headerOffset} + LocalHeaderSize + nameLength + Get32(e + CentralCompressedSizeAt);
+        offset += CentralHeaderSize + nameLength + Get16(e + CentralExtraLengthAt) + Get16(e + CentralCommentLengthAt);
+    }
+    reader->spanCount = count;
+    std::sort(reader->spans.get(), reader->spans.get() + count,
+              [](const ItemSpan& a, const ItemSpan& b) { return a.headerOffset < b.headerOffset; });
+    std::uint64_t furthest = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        furthest = std::max(furthest, reader->spans[i].leastEnd);
+        reader->spans[i].furthestEnd = furthest;
+    }
+    return ReaderOk;
+}
+
+// ReaderOk when the item at `headerOffset`, ending at `end`, shares no byte
+// with any other item: no other entry names the same header, it ends before
+// the next item's header, and no item before it reaches into its header.
+[[nodiscard]] int CheckItemSpan(DirectoryReader* reader, std::uint32_t headerOffset, std::uint64_t end) noexcept {
+    if (!reader->spansRead) {
+        const int status = ReadItemSpans(reader);
+        if (status != ReaderOk) return status;
+    }
+    if (!reader->spans) return ReaderOutOfMemory;
+    const ItemSpan* first = reader->spans.get();
+    const ItemSpan* last = first + reader->spanCount;
+    const auto byOffset = [](const ItemSpan& span, std::uint32_t value) { return span.headerOffset < value; };
+    const ItemSpan* own = std::lower_bound(first, last, headerOffset, byOffset);
+    if (own == last || own->headerOffset != headerOffset) return ReaderDamaged;  // not an entry the walk reached
+    const ItemSpan* next = own + 1;
+    if (next != last && (next->headerOffset == headerOffset || next->headerOffset < end)) return ReaderDamaged;
+    if (own != first && (own - 1)->furthestEnd > headerOffset) return ReaderDamaged;
+    return ReaderOk;
+}
+
 }  // namespace
 
 std::uint32_t FindEndRecord(ByteSource* source) noexcept {
@@ -197,7 +270,10 @@ int StepToNextItem(DirectoryReader* reader) noexcept {
 
 int PositionOnItem(DirectoryReader* reader, std::uint32_t index) noexcept {
     if (reader == nullptr || index >= reader->entryCount) return ReaderBadArgument;
-    if (!reader->cursorValid || index < reader->cursorIndex) {
+    // Only a step back starts again from the first entry. An unreadable entry
+    // stays unreadable and hides every entry behind it, so a move forward from
+    // it ends at once instead of walking the whole directory again.
+    if (index < reader->cursorIndex) {
         const int status = RewindItems(reader);
         if (status != ReaderOk) return status;
     }
@@ -238,6 +314,11 @@ int VerifyLocalHeader(DirectoryReader* reader, LocalHeaderLayout* layout) noexce
     if (readStatus == ReaderOk && nameLength != e.nameLength) status = ReaderDamaged;
     ReadField16(source, &extraLength, &readStatus);
     if (readStatus != ReaderOk) return ReaderReadFailed;
+    if (status == ReaderOk) {
+        const std::uint64_t end =
+            std::uint64_t{e.localHeaderOffset} + LocalHeaderSize + nameLength + extraLength + e.compressedSize;
+        status = CheckItemSpan(reader, e.localHeaderOffset, end);
+    }
 
     layout->extraOffset = e.localHeaderOffset + LocalHeaderSize + nameLength;
     layout->extraSize = extraLength;

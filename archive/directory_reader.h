@@ -8,6 +8,7 @@
 #include "archive/reader_status.h"
 
 #include <cstdint>
+#include <memory>
 
 struct ItemStream;
 
@@ -30,6 +31,15 @@ struct DirectoryEntry {
     std::uint32_t localHeaderOffset = 0;
 };
 
+// Where one item lies, from its directory entry: the local header's offset and
+// the least end its header, name and data can have (the local extra field,
+// known only from the local header, comes on top).
+struct ItemSpan {
+    std::uint32_t headerOffset = 0;
+    std::uint64_t leastEnd = 0;
+    std::uint64_t furthestEnd = 0;  // the largest leastEnd of this span and all spans before it
+};
+
 struct DirectoryReader {
     ByteSource* source = nullptr;        // owned
     std::uint32_t entryCount = 0;
@@ -40,6 +50,11 @@ struct DirectoryReader {
     std::uint32_t directoryOffset = 0;
     DirectoryEntry entry;                // the entry under the cursor (last one read without error)
     ItemStream* stream = nullptr;        // owned; at most one open item
+    // Every readable entry's span, sorted by header offset; read once, on the
+    // first local header check, so that no item may use another item's bytes.
+    std::unique_ptr<ItemSpan[]> spans;
+    std::uint32_t spanCount = 0;
+    bool spansRead = false;
 };
 
 // Where the local extra field of the entry under the cursor lies.

@@ -55,30 +55,32 @@ bool FolderPartOf(const char* target, char (&folder)[PathCapacity]) noexcept {
     return true;
 }
 
-// Writes the item under the cursor to `output` chunk by chunk; true when every
-// byte was read, written and matched the stored CRC-32.
-bool CopyItemData(DirectoryReader* reader, HANDLE output, ExtractProgressFn progress) noexcept {
+enum class CopyOutcome { Copied, DataDamaged, WriteFailed };
+
+// Writes the item under the cursor to `output` chunk by chunk; Copied when
+// every byte was read, written and matched the stored CRC-32.
+CopyOutcome CopyItemData(DirectoryReader* reader, HANDLE output, ExtractProgressFn progress) noexcept {
     static_cast<void>(OpenItemData(reader));  // a failed open shows as a failing read
     std::uint8_t chunk[ChunkSize];
-    bool failed = false;
+    CopyOutcome outcome = CopyOutcome::Copied;
     for (;;) {
         const int n = ReadItemData(reader, chunk, ChunkSize);
         if (n < 0) {
-            failed = true;
+            outcome = CopyOutcome::DataDamaged;
             break;
         }
         if (n == 0) break;
         DWORD written = 0;
         if (!::WriteFile(output, chunk, static_cast<DWORD>(n), &written, nullptr) ||
             written != static_cast<DWORD>(n)) {
-            failed = true;
+            outcome = CopyOutcome::WriteFailed;
             break;
         }
         if (progress != nullptr) static_cast<void>(progress(&written));
     }
     // Damaged data never counts as extracted, even when every byte was written.
-    if (CloseItemData(reader) != ReaderOk) failed = true;
-    return !failed;
+    if (CloseItemData(reader) != ReaderOk && outcome == CopyOutcome::Copied) outcome = CopyOutcome::DataDamaged;
+    return outcome;
 }
 
 }  // namespace
@@ -103,10 +105,10 @@ ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* 
 
     win32::UniqueFile ownedFile;
     HANDLE output = INVALID_HANDLE_VALUE;
+    char path[PathCapacity] = "";
     if (mode == TargetHandle) {
         output = static_cast<HANDLE>(target);
     } else {
-        char path[PathCapacity];
         const char* wanted = static_cast<const char*>(target);
         if (wanted != nullptr && wanted[0] != '\0') {
             char folder[PathCapacity];
@@ -126,11 +128,16 @@ ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* 
     }
     if (output == INVALID_HANDLE_VALUE) return ArchiveErrOpenFile;
 
-    const bool copied = CopyItemData(reader, output, progress);
-    if (copied && ::GetFileType(output) == FILE_TYPE_DISK) {
+    const CopyOutcome outcome = CopyItemData(reader, output, progress);
+    if (outcome == CopyOutcome::Copied && ::GetFileType(output) == FILE_TYPE_DISK) {
         ::SetFileTime(output, &item.creationTime, &item.accessTime, &item.writeTime);
     }
-    return copied ? ArchiveOk : ArchiveErrExtract;
+    if (outcome == CopyOutcome::DataDamaged && mode == TargetFileName) {
+        // A file of damaged data under the item's name would look installed.
+        ownedFile.reset();
+        ::DeleteFileA(path);
+    }
+    return outcome == CopyOutcome::Copied ? ArchiveOk : ArchiveErrExtract;
 }
 
 ArchiveResult ExtractItemToMemory(ArchiveState* state, std::uint32_t index, void* buffer, DWORD length) noexcept {
@@ -142,7 +149,9 @@ ArchiveResult ExtractItemToMemory(ArchiveState* state, std::uint32_t index, void
         state->memoryItemIndex = static_cast<std::int32_t>(index);
     }
     const int n = ReadItemData(reader, buffer, length);
-    if (n > 0 && ItemDataChecksumStatus(reader) == ReaderOk) return ArchiveMoreData;
+    // The CRC-32 is compared once the whole item is delivered, an empty one too.
+    const bool intact = n >= 0 && ItemDataChecksumStatus(reader) == ReaderOk;
+    if (n > 0 && intact) return ArchiveMoreData;
     EndMemoryExtraction(state);
-    return n == 0 ? ArchiveOk : ArchiveErrMemoryExtract;
+    return n == 0 && intact ? ArchiveOk : ArchiveErrMemoryExtract;
 }

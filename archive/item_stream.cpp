@@ -122,8 +122,11 @@ int ReadItemData(DirectoryReader* reader, void* buffer, std::uint32_t length) no
             s->uncompressedLeft -= produced;
             delivered += produced;
             if (result == Z_STREAM_END) {
-                // The deflate data ended before the declared size was delivered.
-                return delivered != 0 ? static_cast<int>(delivered) : ReaderDamaged;
+                // Deflate data that ends before the declared size was delivered
+                // is damaged, and this call says so rather than hand back a
+                // buffer that is only partly written.
+                if (s->zs.avail_out > 0) return ReaderDamaged;
+                break;
             }
             if (result != Z_OK) return result;
         } else {

@@ -39,9 +39,18 @@ bool ExtractLicense() noexcept {
         if (buffer == nullptr) return false;
         g_licenseStream.licenseBuffer = buffer;
         g_licenseStream.licenseLength = record.uncompressedSize;
-        // A buffer of the item's size receives the whole item in this one call;
-        // whatever it delivered is shown.
-        static_cast<void>(ExtractArchiveItem(archive.get(), i, buffer, record.uncompressedSize, TargetMemory, nullptr));
+        // A buffer of the item's size receives the whole item, CRC-32 checked,
+        // in the first call; the next one confirms its end. Anything else means
+        // a damaged item, and no part of it is shown.
+        ArchiveResult result =
+            ExtractArchiveItem(archive.get(), i, buffer, record.uncompressedSize, TargetMemory, nullptr);
+        if (result == ArchiveMoreData) {
+            result = ExtractArchiveItem(archive.get(), i, buffer, record.uncompressedSize, TargetMemory, nullptr);
+        }
+        if (result != ArchiveOk) {
+            ReleaseLicenseText();
+            return false;
+        }
         return true;
     }
     return false;

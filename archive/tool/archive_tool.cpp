@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr DWORD CatPieceSize = 64 * 1024;
-
 int Usage() {
     std::fputs("usage: larkspan-archive [--handle] list ARCHIVE\n"
                "       larkspan-archive [--handle] extract ARCHIVE DIR\n"
@@ -144,21 +142,11 @@ int Cat(ArchiveHandle archive, const char* indexText) {
         std::fprintf(stderr, "item %ld: 0x%08lX\n", index, static_cast<unsigned long>(result));
         return 1;
     }
-    std::vector<char> piece(CatPieceSize);
-    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD left = item.uncompressedSize;
-    for (;;) {
-        result =
-            ExtractArchiveItem(archive, static_cast<int>(index), piece.data(), CatPieceSize, TargetMemory, nullptr);
-        if (result != ArchiveMoreData) break;
-        const DWORD n = left < CatPieceSize ? left : CatPieceSize;
-        left -= n;
-        DWORD written = 0;
-        if (!::WriteFile(out, piece.data(), n, &written, nullptr) || written != n) {
-            std::fputs("cannot write to standard output\n", stderr);
-            return 1;
-        }
-    }
+    // Extracted straight to the standard output handle: only the bytes the item
+    // really delivered are written, chunk by chunk, up to a damaged part.
+    std::fflush(stdout);
+    result = ExtractArchiveItem(archive, static_cast<int>(index), ::GetStdHandle(STD_OUTPUT_HANDLE), 0, TargetHandle,
+                                nullptr);
     if (result != ArchiveOk) {
         std::fprintf(stderr, "item %ld: 0x%08lX\n", index, static_cast<unsigned long>(result));
         return 1;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace archive_test;
@@ -40,24 +41,31 @@ private:
 }  // namespace
 
 TEST(DamagedData, ChecksumMismatchFailsEveryMode) {
-    const Bytes data = PatternData(5000, 21);
-    for (const packer::Method method : {packer::Method::Stored, packer::Method::Deflate}) {
-        const packer::Packed packed = packer::Pack({FileItem("x.bin", data, method)});
-        Bytes archive = packed.bytes;
-        // The same wrong CRC in both headers, so only the data can tell.
-        const std::uint32_t wrong = packed.items[0].crc32 ^ 0x00010000u;
-        Put32(archive, packed.items[0].localHeaderOffset + LocalCrc, wrong);
-        Put32(archive, packed.items[0].centralHeaderOffset + CentralCrc, wrong);
-        ArchiveHandle opened = OpenMemory(archive);
-        ASSERT_NE(opened, nullptr);
-        ArchiveItem item;
-        ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
-        TempFolder temp;
-        EXPECT_EQ(ExtractTo(opened, 0, temp / "x.bin"), ArchiveErrExtract);
-        // The call that delivers the last bytes already fails: a whole-size buffer too.
-        EXPECT_EQ(ExtractWholeToMemory(opened, 0, data.size(), nullptr), ArchiveErrMemoryExtract);
-        EXPECT_EQ(ExtractWholeToMemory(opened, 0, 1000, nullptr), ArchiveErrMemoryExtract);
-        CloseArchive(opened);
+    for (const std::size_t size : {5000, 0}) {  // an empty item's CRC-32 is checked too
+        const Bytes data = PatternData(size, 21);
+        for (const packer::Method method : {packer::Method::Stored, packer::Method::Deflate}) {
+            const packer::Packed packed = packer::Pack({FileItem("x.bin", data, method)});
+            Bytes archive = packed.bytes;
+            // The same wrong CRC in both headers, so only the data can tell.
+            const std::uint32_t wrong = packed.items[0].crc32 ^ 0x00010000u;
+            Put32(archive, packed.items[0].localHeaderOffset + LocalCrc, wrong);
+            Put32(archive, packed.items[0].centralHeaderOffset + CentralCrc, wrong);
+            ArchiveHandle opened = OpenMemory(archive);
+            ASSERT_NE(opened, nullptr);
+            ArchiveItem item;
+            ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+            TempFolder temp;
+            EXPECT_EQ(ExtractTo(opened, 0, temp / "x.bin"), ArchiveErrExtract);
+            EXPECT_FALSE(Exists(temp / "x.bin")) << "a damaged file must not look installed";
+            // The call that delivers the last bytes already fails: a whole-size buffer too.
+            if (size != 0) {
+                EXPECT_EQ(ExtractWholeToMemory(opened, 0, data.size(), nullptr), ArchiveErrMemoryExtract);
+            }
+            EXPECT_EQ(ExtractWholeToMemory(opened, 0, 1000, nullptr), ArchiveErrMemoryExtract);
+            EXPECT_EQ(ExtractArchiveItem(opened, 0, nullptr, 0, TargetMemory, nullptr),
+                      size == 0 ? ArchiveErrMemoryExtract : ArchiveOk);
+            CloseArchive(opened);
+        }
     }
 }
 
@@ -101,7 +109,19 @@ TEST(DamagedData, DeflateDataEndingBeforeItsSizeFails) {
     ASSERT_NE(opened, nullptr);
     TempFolder temp;
     EXPECT_EQ(ExtractTo(opened, 0, temp / "x.bin"), ArchiveErrExtract);
-    EXPECT_EQ(ExtractWholeToMemory(opened, 0, 20010, nullptr), ArchiveErrMemoryExtract);
+    EXPECT_FALSE(Exists(temp / "x.bin"));
+    // Whole pieces come as they are; the call that meets the early end fails,
+    // never handing back a buffer that is only partly written.
+    for (const DWORD piece : {DWORD{20010}, DWORD{16384}}) {
+        GuardedBlock buffer(piece);
+        ArchiveResult result = ExtractArchiveItem(opened, 0, buffer.data(), piece, TargetMemory, nullptr);
+        if (piece < data.size()) {
+            EXPECT_EQ(result, ArchiveMoreData);
+            EXPECT_TRUE(std::equal(buffer.data(), buffer.data() + piece, data.begin()));
+            result = ExtractArchiveItem(opened, 0, buffer.data(), piece, TargetMemory, nullptr);
+        }
+        EXPECT_EQ(result, ArchiveErrMemoryExtract) << piece;
+    }
     CloseArchive(opened);
 }
 

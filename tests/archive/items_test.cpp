@@ -3,6 +3,7 @@
 #include "tests/archive/test_support.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 
@@ -310,4 +311,66 @@ TEST(ArchiveItems, DataDescriptorItemsUseTheDirectoryValues) {
     EXPECT_EQ(ExtractArchiveItem(opened, 1, buffer.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
     EXPECT_EQ(buffer, PatternData(1000, 7));
     CloseArchive(opened);
+}
+
+// No item may deliver bytes that belong to another: entries sharing a local
+// header, an item whose data is stretched over the next one, and a local extra
+// field grown into the next header are refused in every operation; items they
+// leave alone still work.
+TEST(ArchiveItems, ItemsThatShareBytesAreRefused) {
+    const packer::Packed packed = packer::Pack({FileItem("a.bin", PatternData(1000, 1), packer::Method::Stored),
+                                                FileItem("b.bin", PatternData(1000, 1)),
+                                                FileItem("c.bin", PatternData(1000, 1))});
+    const packer::ItemLayout* at = packed.items.data();
+    struct Case {
+        const char* what;
+        void (*patch)(Bytes&, const packer::ItemLayout*);
+        bool refused[3];
+    };
+    const Case cases[] = {
+        {"every entry names the first local header",
+         [](Bytes& b, const packer::ItemLayout* l) {
+             for (int i : {1, 2}) {
+                 Put32(b, l[i].centralHeaderOffset + 42, l[0].localHeaderOffset);
+                 Put32(b, l[i].centralHeaderOffset + CentralCompressed, l[0].compressedSize);
+                 Put16(b, l[i].centralHeaderOffset + 10, 0);  // stored, like the first
+             }
+         },
+         {true, true, true}},
+        {"the first item's data stretched over the second item",
+         [](Bytes& b, const packer::ItemLayout* l) {
+             const std::uint32_t size = l[1].dataOffset + l[1].compressedSize - l[0].dataOffset;
+             const auto crc = static_cast<std::uint32_t>(crc32(0, b.data() + l[0].dataOffset, size));
+             for (std::size_t header : {std::size_t{l[0].localHeaderOffset} + 14, std::size_t{l[0].centralHeaderOffset} + 16}) {
+                 Put32(b, header, crc);
+                 Put32(b, header + 4, size);
+                 Put32(b, header + 8, size);
+             }
+         },
+         {true, true, false}},
+        {"the first local extra field grown into the second header",
+         [](Bytes& b, const packer::ItemLayout* l) {
+             Put16(b, l[0].localHeaderOffset + 28, l[0].dataOffset - l[0].localHeaderOffset - 30 - 5 + 1);
+         },
+         {true, false, false}},
+    };
+    for (const Case& c : cases) {
+        Bytes archive = packed.bytes;
+        c.patch(archive, at);
+        ArchiveHandle opened = OpenMemory(archive);
+        ASSERT_NE(opened, nullptr) << c.what;
+        TempFolder temp;
+        for (int i = 0; i < 3; ++i) {
+            ArchiveItem item;
+            Bytes buffer(1000);
+            const std::string target = temp / "out.bin";
+            const bool refused = c.refused[i];
+            EXPECT_EQ(GetArchiveItem(opened, i, &item), refused ? ArchiveErrItemHeader : ArchiveOk) << c.what << i;
+            EXPECT_EQ(ExtractArchiveItem(opened, i, buffer.data(), 1000, TargetMemory, nullptr),
+                      refused ? ArchiveErrMemoryExtract : ArchiveMoreData) << c.what << i;
+            EXPECT_EQ(ExtractArchiveItem(opened, i, const_cast<char*>(target.c_str()), 0, TargetFileName, nullptr),
+                      refused ? ArchiveErrItemHeader : ArchiveOk) << c.what << i;
+        }
+        CloseArchive(opened);
+    }
 }

@@ -314,3 +314,26 @@ TEST(OpenDirectory, StandardLocalSignatureCountsButEveryItemFails) {
     }
     CloseArchive(opened);
 }
+
+// An end record that claims more entries than the directory holds: every
+// missing entry fails without walking the directory from its start again, and
+// only a step back starts from the first entry.
+TEST(DirectoryWalk, AMoveForwardFromAnUnreadableEntryReadsNothing) {
+    const packer::Packed packed = packer::Pack(
+        {FileItem("a.txt", PatternData(10)), FileItem("b.txt", PatternData(20)), FileItem("c.txt", PatternData(30))});
+    Bytes archive = packed.bytes;
+    Put16(archive, packed.endRecordOffset + 8, 0xFFFF);
+    Put16(archive, packed.endRecordOffset + 10, 0xFFFF);
+    DirectoryReader* reader = OpenDirectory(OpenByteSource(archive.data(), static_cast<std::uint32_t>(archive.size()), 3));
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(PositionOnItem(reader, 2), ReaderOk);
+    EXPECT_NE(PositionOnItem(reader, 3), ReaderOk);  // the end record stands where entry 3 would be
+    for (std::uint32_t index : {3u, 4u, 1000u, 0xFFFEu}) {
+        ASSERT_EQ(SeekSource(reader->source, 12345, 0), 0);
+        EXPECT_NE(PositionOnItem(reader, index), ReaderOk) << index;
+        EXPECT_EQ(TellSource(reader->source), 12345u) << "entry " << index << " was looked for by reading";
+    }
+    EXPECT_EQ(PositionOnItem(reader, 1), ReaderOk);
+    EXPECT_EQ(reader->cursorIndex, 1u);
+    CloseDirectory(reader);
+}

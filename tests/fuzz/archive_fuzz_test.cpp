@@ -9,8 +9,12 @@
 // delivered bytes always have the size and CRC-32 that the directory entry
 // claims, and equal the original when the mutation left the item's central
 // entry, the entries before it, the end record, its local header and its data
-// alone), and no handle or GDI object growth over the run.
+// alone), no item delivered whose bytes overlap another entry's, names that the
+// system would turn into a device or another file refused (and never handed to
+// an extraction otherwise: COM1 can be a real port), and no handle or GDI
+// object growth over the run.
 #include "archive/archive.h"
+#include "archive/stored_name.h"
 #include "setup/item_target.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tools/packer/zip_packer.h"
@@ -19,6 +23,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -122,6 +127,16 @@ const std::vector<Seed>& Seeds() {
                                          File("docs/sub/notes.txt", TextBytes(1200, 8))}));
         packer::Item withExtra = File("extra.txt", TextBytes(300, 9));
         withExtra.localExtraBefore = {0x41, 0x42, 0x04, 0x00, 1, 2, 3, 4};
+        // Names the system reads as devices or changes, and equally long names
+        // for entries made to share a local header.
+        s.push_back(MakeSeed("hostile names",
+                             {File("CON", TextBytes(100, 13)), File("docs/nul.txt", TextBytes(200, 14)),
+                              File("aux/readme.txt", {}), File("Com1", TextBytes(50, 15), packer::Method::Stored),
+                              File("CONIN$", {}), File("conout$.txt", {}), File("LPT\xB2.txt", TextBytes(70, 16)),
+                              File("PRN. ", {}), File("readme.txt.", TextBytes(30, 17)), File("notes ", {}),
+                              Folder("NUL/"), File("COM3 .x", {})}));
+        s.push_back(MakeSeed("twins", {File("one.txt", TextBytes(3000, 18)), File("two.txt", TextBytes(3000, 18)),
+                                       File("six.txt", NoiseBytes(900, 19), packer::Method::Stored)}));
         s.push_back(MakeSeed("several", {File("Larkspan.exe", TextBytes(17000, 10)), File("empty.txt", {}),
                                          File("big-stored.bin", NoiseBytes(33000, 11), packer::Method::Stored),
                                          withExtra, File("License.rtf", TextBytes(5000, 12))}));
@@ -130,19 +145,60 @@ const std::vector<Seed>& Seeds() {
     return seeds;
 }
 
+// --- Hostile names and entries ------------------------------------------------------------
+
+// Names the shared name rule must refuse: a component that ends in a dot or a
+// blank, or whose part before its first dot, trailing blanks left out, is a
+// device name (B9, B2, B3: the superscript digits, as ANSI bytes).
+bool IsHostileName(const std::string& name) {
+    for (std::size_t start = 0, end = 0; start < name.size(); start = end + 1) {
+        end = std::min(name.find_first_of("/\\", start), name.size());
+        if (end > start && (name[end - 1] == '.' || name[end - 1] == ' ')) return true;
+        std::string base = name.substr(start, std::min(name.find('.', start), end) - start);
+        while (!base.empty() && base.back() == ' ') base.pop_back();
+        for (char& c : base) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
+            if (base == device) return true;
+        }
+        const auto digit = static_cast<unsigned char>(base.size() == 4 ? base[3] : 0);
+        if ((base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+            ((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Makes entry j share entry k's local header (method, CRC-32, sizes and
+// offset copied, in seed coordinates) when their names are equally long; the
+// range it overwrote, or an empty one.
+Range ShareALocalHeader(Bytes& bytes, const Seed& seed, fuzz::Random& random) {
+    const std::size_t j = random.Below(static_cast<std::uint32_t>(seed.items.size()));
+    const std::size_t k = random.Below(static_cast<std::uint32_t>(seed.items.size()));
+    if (j == k || seed.items[j].name.size() != seed.items[k].name.size() || !random.OneIn(4)) return {};
+    const std::size_t from = seed.packed.items[k].centralHeaderOffset, to = seed.packed.items[j].centralHeaderOffset;
+    std::copy(bytes.begin() + from + 10, bytes.begin() + from + 28, bytes.begin() + to + 10);
+    std::copy(bytes.begin() + from + 42, bytes.begin() + from + 46, bytes.begin() + to + 42);
+    return {to + 10, to + 46};
+}
+
 // --- What the directory claims, read independently of the reader ---------------------------
 
 struct Claim {
     bool known = false;
     std::uint32_t crc = 0;
     std::uint32_t uncompressedSize = 0;
+    // The least bytes the item covers: local header, name and data.
+    std::uint32_t headerOffset = 0;
+    std::uint64_t leastEnd = 0;
 };
 
 std::uint32_t Get16(const Bytes& b, std::size_t at) { return b[at] | static_cast<std::uint32_t>(b[at + 1]) << 8; }
 std::uint32_t Get32(const Bytes& b, std::size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
 
-// The CRC-32 and size that entry i claims, found the way the format defines:
-// the end record nearest the end within 65,535 bytes, then entry after entry.
+// What entry i claims, found the way the format defines: the end record
+// nearest the end within 65,535 bytes, then entry after entry. The first
+// `wanted` entries, followed by every further entry the walk reaches.
 std::vector<Claim> ReadClaims(const Bytes& bytes, std::size_t wanted) {
     std::vector<Claim> claims(wanted);
     const std::size_t size = bytes.size();
@@ -164,12 +220,16 @@ std::vector<Claim> ReadClaims(const Bytes& bytes, std::size_t wanted) {
     if (end < directoryEnd) return claims;
     const auto before = static_cast<std::uint32_t>(end - directoryEnd);
     std::uint32_t cursor = Get32(bytes, end + 16);
-    for (std::size_t i = 0; i < wanted && i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t at = cursor + before;
         if (static_cast<std::uint64_t>(at) + 46 > size || Get32(bytes, at) != 0x02014B50) break;
-        claims[i].known = true;
-        claims[i].crc = Get32(bytes, at + 16);
-        claims[i].uncompressedSize = Get32(bytes, at + 24);
+        if (i >= wanted) claims.emplace_back();
+        Claim& claim = claims[i];
+        claim.known = true;
+        claim.crc = Get32(bytes, at + 16);
+        claim.uncompressedSize = Get32(bytes, at + 24);
+        claim.headerOffset = Get32(bytes, at + 42);
+        claim.leastEnd = std::uint64_t{claim.headerOffset} + 30 + Get16(bytes, at + 28) + Get32(bytes, at + 20);
         cursor += 46 + Get16(bytes, at + 28) + Get16(bytes, at + 30) + Get16(bytes, at + 32);
     }
     return claims;
@@ -255,6 +315,24 @@ private:
             }
         }
         if (Pristine(i) && delivered != seed_.items[i].data) Problem(what + ": untouched item delivered other bytes");
+        for (std::size_t j = 0; claim.known && j < claims_.size(); ++j) {
+            const Claim& other = claims_[j];
+            if (j != static_cast<std::size_t>(i) && other.known &&
+                (other.headerOffset == claim.headerOffset ||
+                 (other.headerOffset < claim.leastEnd && claim.headerOffset < other.leastEnd))) {
+                Problem(what + ": ArchiveOk for an item that shares bytes with entry " + std::to_string(j));
+                break;
+            }
+        }
+    }
+
+    // Whether an extraction by this name may run. A name the system would turn
+    // into a device or another file must be refused by the shared name rule;
+    // while the rule accepts one, the campaign reports it and never extracts it.
+    bool MayExtractByName(const std::string& what, const char* name) {
+        if (!IsHostileName(name) || !StoredNameStaysInside(name)) return true;
+        Problem(what + ": the name rule accepts \"" + name + "\"");
+        return false;
     }
 
     void WalkItem(ArchiveHandle archive, int i) {
@@ -290,7 +368,7 @@ private:
         }
 
         // To a file name: the setup's joined path, or the stored name itself.
-        {
+        if (!known || MayExtractByName(at, record.name)) {
             char joined[MAX_PATH];
             const bool useStored = random_.OneIn(2) || !known || !BuildItemTarget(joined, sizeof joined, sandbox_.target().c_str(), record.name);
             g_progressBytes = 0;
@@ -298,6 +376,7 @@ private:
                 ExtractArchiveItem(archive, i, useStored ? nullptr : joined, 0, TargetFileName, CountProgress);
             Expect(at + " to a file", result,
                    {ArchiveOk, ArchiveErrOpenFile, ArchiveErrExtract, ArchiveErrItemHeader, ArchiveErrItemRead});
+            if (known && IsHostileName(record.name)) Expect(at + " to a file, hostile name", result, {ArchiveErrOpenFile});
             if (result == ArchiveOk && !folder) {
                 if (!known) {
                     Problem(at + ": to a file ArchiveOk though its record cannot be read");
@@ -367,6 +446,7 @@ private:
             break;
         }
         case 3:
+            if (inRange && GetArchiveItem(archive, index, &item) == ArchiveOk && !MayExtractByName("random", item.name)) break;
             Expect("random stored-name extraction", ExtractArchiveItem(archive, index, nullptr, 0, TargetFileName, nullptr),
                    inRange ? std::initializer_list<ArchiveResult>{ArchiveOk, ArchiveErrOpenFile, ArchiveErrExtract,
                                                                   ArchiveErrItemHeader, ArchiveErrItemRead}
@@ -453,7 +533,12 @@ TEST(ArchiveFuzz, MutatedArchivesGiveOnlyDefinedResults) {
         fuzz::Random random(budget.seed * 0x9E3779B97F4A7C15ULL + c);
         const Seed& seed = seeds[random.Below(static_cast<std::uint32_t>(seeds.size()))];
         Bytes bytes = seed.packed.bytes;
-        const fuzz::MutationRecord mutation = fuzz::Mutate(bytes, random, seed.hotSpots);
+        const Range shared = ShareALocalHeader(bytes, seed, random);
+        fuzz::MutationRecord mutation = fuzz::Mutate(bytes, random, seed.hotSpots);
+        if (shared.end != 0) {
+            mutation.overwritten.push_back(shared);
+            mutation.description += "shared-header;";
+        }
         fuzz::CaseGuard::Begin("archive", c, bytes);
         ArchiveCase one(seed, bytes, mutation, sandbox, random);
         std::string problems = one.Run();

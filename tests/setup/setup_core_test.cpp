@@ -9,6 +9,8 @@
 
 #include "setup/format_last_error.h"
 #include "setup/license_dialog.h"
+#include "setup/setup_state.h"
+#include "tools/packer/zip_packer.h"
 #include "setup/win32_raii.h"
 
 namespace {
@@ -112,6 +114,51 @@ TEST_F(LicenseStreamReadTest, FeedsARichEditControl) {
     EXPECT_EQ(0u, std::string(shown.data()).find("Larkspan licence Orvane Orvane"));
     EXPECT_EQ(std::string::npos, std::string(shown.data()).find("\\b"));
     DestroyWindow(edit);
+    FreeLibrary(richEdit);
+}
+
+// The licence as the dialog loads it from a module's payload (RCDATA 118,
+// written into a copy of this program): a whole, intact item is shown; one
+// with a wrong CRC-32 or deflate data that ends early shows nothing at all.
+TEST(LoadLicenseText, ShowsOnlyAWholeIntactItem) {
+    HMODULE richEdit = win32::LoadSystemLibrary("RICHED20.DLL");
+    ASSERT_NE(nullptr, richEdit);
+    char self[MAX_PATH] = {}, temp[MAX_PATH] = {};
+    ASSERT_NE(0u, GetModuleFileNameA(nullptr, self, MAX_PATH));
+    ASSERT_NE(0u, GetTempPathA(MAX_PATH, temp));
+    const std::string copy = std::string(temp) + "larkspan-licence-module.exe";
+    const HINSTANCE savedInstance = g_setup.instance;
+    packer::Item item;
+    item.name = "License.rtf";
+    const std::string rtf = "{\\rtf1\\ansi Larkspan licence " + std::string(3000, 'x') + "}";
+    item.data.assign(rtf.begin(), rtf.end());
+    // Nothing changed; the CRC-32's low byte (local offset 14) or the declared size's (22) raised in both headers.
+    for (const std::size_t field : {0, 14, 22}) {
+        packer::Packed packed = packer::Pack({item});
+        for (std::size_t header : {packed.items[0].localHeaderOffset, packed.items[0].centralHeaderOffset + 2}) {
+            if (field != 0) packed.bytes[header + field] += 10;
+        }
+        ASSERT_TRUE(CopyFileA(self, copy.c_str(), FALSE));
+        HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);
+        ASSERT_TRUE(UpdateResourceA(update, MAKEINTRESOURCEA(10), MAKEINTRESOURCEA(118), 1033, packed.bytes.data(),
+                                    static_cast<DWORD>(packed.bytes.size())));
+        ASSERT_TRUE(EndUpdateResourceA(update, FALSE));
+        HMODULE module = LoadLibraryExA(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, module);
+        g_setup.instance = module;
+        HWND parent = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+        HWND edit = CreateWindowExA(0, "RichEdit20A", "", WS_CHILD | ES_MULTILINE | ES_READONLY, 0, 0, 400, 300, parent,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(1010)), nullptr, nullptr);
+        LoadLicenseText(parent, 1010);
+        std::vector<char> shown(static_cast<std::size_t>(GetWindowTextLengthA(edit)) + 1);
+        GetWindowTextA(edit, shown.data(), static_cast<int>(shown.size()));
+        EXPECT_EQ(field == 0 ? "Larkspan licence xxx" : "", std::string(shown.data()).substr(0, 20)) << field;
+        ReleaseLicenseText();
+        DestroyWindow(parent);
+        g_setup.instance = savedInstance;
+        FreeLibrary(module);
+    }
+    DeleteFileA(copy.c_str());
     FreeLibrary(richEdit);
 }
 
