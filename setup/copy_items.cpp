@@ -15,8 +15,12 @@ namespace {
 
 void Fail() noexcept { g_setup.installOk = false; }
 
-// Reads the item count and the sum of all items' sizes. False when a record
-// cannot be read or the archive holds no item.
+// Reads the item count and the sum of all items' sizes, and checks every
+// item's target. False when a record cannot be read, the archive holds no
+// item, or a name would leave the destination folder, name a device, be
+// changed by the system or make a path that does not fit: a payload with such
+// an item is refused before anything is written, so no half installation is
+// left behind.
 bool MeasureArchive(ArchiveHandle archive, int* count) noexcept {
     ArchiveItem item{};
     if (GetArchiveItem(archive, -1, &item) != ArchiveOk || item.index <= 0) return false;
@@ -24,6 +28,9 @@ bool MeasureArchive(ArchiveHandle archive, int* count) noexcept {
     for (int i = 0; i < *count; ++i) {
         ArchiveItem record{};
         if (GetArchiveItem(archive, i, &record) != ArchiveOk) return false;
+        record.name[sizeof(record.name) - 1] = '\0';
+        char target[MAX_PATH];
+        if (!BuildItemTarget(target, sizeof(target), g_setup.destinationFolder, record.name)) return false;
         g_setup.totalBytes += record.uncompressedSize;
     }
     return true;
@@ -44,8 +51,7 @@ void CopyItems(ArchiveHandle archive, int count) noexcept {
         ArchiveItem record{};
         if (GetArchiveItem(archive, i, &record) != ArchiveOk) return Fail();
         record.name[sizeof(record.name) - 1] = '\0';
-        // A name that would leave the destination folder, or a path that
-        // does not fit, fails the installation before anything is written.
+        // Checked once more: the measuring pass refused every bad name already.
         if (!BuildItemTarget(g_setup.itemPath, sizeof(g_setup.itemPath), g_setup.destinationFolder, record.name)) {
             return Fail();
         }
