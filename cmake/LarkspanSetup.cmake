@@ -31,6 +31,7 @@ if(NOT LARKSPAN_HAVE_HOST_TOOLS)
                     "Build tools/ natively first (scripts/build does), then configure again.")
 endif()
 
+set(LARKSPAN_PAGE_SIZE 4096)
 set(LARKSPAN_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 file(MAKE_DIRECTORY "${LARKSPAN_GENERATED_DIR}")
 
@@ -88,6 +89,10 @@ function(larkspan_add_setup target)
 
     add_executable(${target} WIN32 ${payload_sources} $<TARGET_OBJECTS:larkspan_resources> $<TARGET_OBJECTS:larkspan_setup_entry>)
     target_link_libraries(${target} PRIVATE larkspan_setup_core)
+    # Sections start on page boundaries in the file as in memory, so that a
+    # loader that maps the image straight from the file can (Wine does, and
+    # otherwise reads the whole payload into private memory at start-up).
+    target_link_options(${target} PRIVATE -Wl,--file-alignment,${LARKSPAN_PAGE_SIZE})
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${dir}")
     get_filename_component(out_dir "${S_OUTPUT}" DIRECTORY)
     add_custom_command(TARGET ${target} POST_BUILD
