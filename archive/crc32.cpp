@@ -35,6 +35,11 @@ namespace {
 // 64-bit rest T with mu = floor(x^64 / P): q = floor(floor(T / x^32) * mu / x^32),
 // remainder = T + q*P in its low 32 coefficients.
 //
+// Where the processor also multiplies 256-bit registers without carries
+// (VPCLMULQDQ with AVX2), the bulk is folded two blocks per instruction: eight
+// blocks side by side, carried over 1,024 bits, each 128-bit half with the same
+// pair of constants; the eight are then folded into one as above.
+//
 // The constants are computed here, at compile time, from the polynomial alone.
 constexpr std::uint32_t kPolynomial = 0x04C11DB7u;  // P without its x^32 term
 constexpr std::uint64_t kPolynomial33 = (std::uint64_t{1} << 32) | kPolynomial;
@@ -96,6 +101,13 @@ constexpr std::uint64_t kPolynomialReflected = Reflect(kPolynomial33, 33);
 // larger than what they save.
 constexpr std::size_t kFoldMinimum = 2 * kStrideBytes;
 
+constexpr int kWideLanes = 4;  // 256-bit registers of two blocks each
+constexpr std::size_t kWideStrideBytes = 2 * kBlockBytes * kWideLanes;
+constexpr FoldConstants kFoldWideStride = FoldOver(kBlockBits * 2 * kWideLanes);
+constexpr std::size_t kWideMinimum = 2 * kWideStrideBytes;
+
+enum class Crc32Method { ZlibTable, Folding, WideFolding };
+
 // zlib's crc32 over any length (its length argument is narrower than size_t).
 std::uint32_t ZlibCrc32(std::uint32_t crc, const unsigned char* data, std::size_t length) noexcept {
     constexpr std::size_t kPiece = 1u << 30;
@@ -134,6 +146,29 @@ LARKSPAN_CLMUL_TARGET inline __m128i Load(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
+// Folds the remaining 16-byte blocks into `a` and reduces it to the CRC
+// register (not inverted).
+LARKSPAN_CLMUL_TARGET inline std::uint32_t FinishFold(__m128i a, const unsigned char* p, std::size_t length) {
+    const __m128i block = Constants(kFoldBlock);
+    while (length >= kBlockBytes) {
+        a = Fold(a, block, Load(p));
+        p += kBlockBytes;
+        length -= kBlockBytes;
+    }
+    const __m128i low32 = _mm_setr_epi32(-1, 0, 0, 0);
+    // 128 -> 96 bits: the first 64 bits through x^95, the last 64 times x^32 in place.
+    const __m128i x95 = _mm_set_epi64x(0, static_cast<long long>(kX95));
+    const __m128i s = _mm_xor_si128(_mm_clmulepi64_si128(a, x95, kLowByLow), _mm_srli_si128(a, 8));
+    // 96 -> 64 bits: the first 32 bits through x^63.
+    const __m128i x63 = _mm_set_epi64x(0, static_cast<long long>(kX63));
+    const __m128i t = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(s, low32), x63, kLowByLow), _mm_srli_si128(s, 4));
+    // Barrett: q from the first 32 bits of t, then t + q*P; the remainder is bits 32..63.
+    const __m128i constants = _mm_set_epi64x(static_cast<long long>(kPolynomialReflected), static_cast<long long>(kMu));
+    const __m128i q = _mm_and_si128(_mm_clmulepi64_si128(_mm_and_si128(t, low32), constants, kLowByLow), low32);
+    const __m128i r = _mm_xor_si128(t, _mm_clmulepi64_si128(q, constants, kLowByHigh));
+    return static_cast<std::uint32_t>(_mm_extract_epi32(r, 1));
+}
+
 // The CRC register (not inverted) after `length` bytes, a multiple of 16 and
 // at least kFoldMinimum, starting from register `state`. The stack is
 // realigned on entry: 32-bit Windows guarantees only 4 bytes, and spilled
@@ -160,52 +195,92 @@ std::uint32_t FoldedCrc32(std::uint32_t state, const unsigned char* p, std::size
     __m128i a = lane[0];
 #pragma GCC unroll 8
     for (int i = 1; i < kLanes; ++i) a = Fold(a, block, lane[i]);
-    while (length >= kBlockBytes) {
-        a = Fold(a, block, Load(p));
-        p += kBlockBytes;
-        length -= kBlockBytes;
-    }
-
-    const __m128i low32 = _mm_setr_epi32(-1, 0, 0, 0);
-    // 128 -> 96 bits: the first 64 bits through x^95, the last 64 times x^32 in place.
-    const __m128i x95 = _mm_set_epi64x(0, static_cast<long long>(kX95));
-    __m128i s = _mm_xor_si128(_mm_clmulepi64_si128(a, x95, kLowByLow), _mm_srli_si128(a, 8));
-    // 96 -> 64 bits: the first 32 bits through x^63.
-    const __m128i x63 = _mm_set_epi64x(0, static_cast<long long>(kX63));
-    const __m128i t = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(s, low32), x63, kLowByLow), _mm_srli_si128(s, 4));
-    // Barrett: q from the first 32 bits of t, then t + q*P; the remainder is bits 32..63.
-    const __m128i constants = _mm_set_epi64x(static_cast<long long>(kPolynomialReflected), static_cast<long long>(kMu));
-    const __m128i q = _mm_and_si128(_mm_clmulepi64_si128(_mm_and_si128(t, low32), constants, kLowByLow), low32);
-    const __m128i r = _mm_xor_si128(t, _mm_clmulepi64_si128(q, constants, kLowByHigh));
-    return static_cast<std::uint32_t>(_mm_extract_epi32(r, 1));
+    return FinishFold(a, p, length);
 }
 
-bool ProcessorCanFold() noexcept {
+#define LARKSPAN_WIDE_TARGET __attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1")))
+
+LARKSPAN_WIDE_TARGET inline __m256i LoadWide(const unsigned char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// FoldedCrc32 with 256-bit registers, for at least kWideMinimum bytes.
+__attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1"), force_align_arg_pointer))
+std::uint32_t WideFoldedCrc32(std::uint32_t state, const unsigned char* p, std::size_t length) noexcept {
+    __m256i lane[kWideLanes];
+#pragma GCC unroll 8
+    for (int i = 0; i < kWideLanes; ++i) lane[i] = LoadWide(p + 2 * kBlockBytes * i);
+    lane[0] = _mm256_xor_si256(lane[0], _mm256_setr_epi32(static_cast<int>(state), 0, 0, 0, 0, 0, 0, 0));
+    p += kWideStrideBytes;
+    length -= kWideStrideBytes;
+
+    const __m256i stride = _mm256_set_epi64x(static_cast<long long>(kFoldWideStride.forLow),
+                                             static_cast<long long>(kFoldWideStride.forHigh),
+                                             static_cast<long long>(kFoldWideStride.forLow),
+                                             static_cast<long long>(kFoldWideStride.forHigh));
+    while (length >= kWideStrideBytes) {
+#pragma GCC unroll 8
+        for (int i = 0; i < kWideLanes; ++i) {
+            const __m256i high = _mm256_clmulepi64_epi128(lane[i], stride, kLowByLow);
+            const __m256i low = _mm256_clmulepi64_epi128(lane[i], stride, kHighByHigh);
+            lane[i] = _mm256_xor_si256(_mm256_xor_si256(high, low), LoadWide(p + 2 * kBlockBytes * i));
+        }
+        p += kWideStrideBytes;
+        length -= kWideStrideBytes;
+    }
+    // The eight blocks, in message order, folded into one.
+    const __m128i block = Constants(kFoldBlock);
+    __m128i a = _mm256_castsi256_si128(lane[0]);
+    a = Fold(a, block, _mm256_extracti128_si256(lane[0], 1));
+#pragma GCC unroll 8
+    for (int i = 1; i < kWideLanes; ++i) {
+        a = Fold(a, block, _mm256_castsi256_si128(lane[i]));
+        a = Fold(a, block, _mm256_extracti128_si256(lane[i], 1));
+    }
+    return FinishFold(a, p, length);
+}
+
+Crc32Method ChooseMethod() noexcept {
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
-    return (ecx & bit_PCLMUL) != 0 && (ecx & bit_SSE4_1) != 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return Crc32Method::ZlibTable;
+    if ((ecx & bit_PCLMUL) == 0 || (ecx & bit_SSE4_1) == 0) return Crc32Method::ZlibTable;
+    // 256-bit registers also need the system to save them on a thread switch
+    // (XCR0 bits 1 and 2: SSE and AVX state).
+    constexpr unsigned kSseAndAvxState = 0x6;
+    if ((ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return Crc32Method::Folding;
+    unsigned xcr0 = 0, xcr0High = 0;
+    __asm__ volatile("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+    if ((xcr0 & kSseAndAvxState) != kSseAndAvxState) return Crc32Method::Folding;
+    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return Crc32Method::Folding;
+    if ((ebx & bit_AVX2) == 0 || (ecx & bit_VPCLMULQDQ) == 0) return Crc32Method::Folding;
+    return Crc32Method::WideFolding;
 }
 
 #else
 
-bool ProcessorCanFold() noexcept { return false; }
+Crc32Method ChooseMethod() noexcept { return Crc32Method::ZlibTable; }
 
 #endif
 
+Crc32Method Method() noexcept {
+    static const Crc32Method chosen = ChooseMethod();
+    return chosen;
+}
+
 }  // namespace
 
-bool Crc32UsesCarrylessMultiply() noexcept {
-    static const bool canFold = ProcessorCanFold();
-    return canFold;
-}
+bool Crc32UsesCarrylessMultiply() noexcept { return Method() != Crc32Method::ZlibTable; }
 
 std::uint32_t UpdateCrc32(std::uint32_t crc, const void* data, std::size_t length) noexcept {
     if (data == nullptr) return 0;
     const auto* p = static_cast<const unsigned char*>(data);
 #ifdef LARKSPAN_CRC32_FOLDING
-    if (length >= kFoldMinimum && Crc32UsesCarrylessMultiply()) {
+    const Crc32Method method = Method();
+    if (length >= kFoldMinimum && method != Crc32Method::ZlibTable) {
         const std::size_t folded = length & ~(kBlockBytes - 1);
-        const std::uint32_t state = FoldedCrc32(~crc, p, folded);
+        const std::uint32_t state = method == Crc32Method::WideFolding && folded >= kWideMinimum
+                                        ? WideFoldedCrc32(~crc, p, folded)
+                                        : FoldedCrc32(~crc, p, folded);
         // The last 0..15 bytes continue from the folded register.
         return ZlibCrc32(~state, p + folded, length - folded);
     }

@@ -343,7 +343,8 @@ TEST_F(Extraction, ArgumentAndHandleKindErrors) {
 }
 
 // The item data's CRC-32 against zlib's, started fresh and continued: every
-// length up to 4 KiB (below and across the folding's set-up, each number of
+// length up to 4 KiB (zlib's own below 128 bytes, the 128-bit folding up to
+// 255, the 256-bit one beyond where the processor has it; each number of
 // 16-byte steps and each tail of 0..15 bytes) and random lengths up to 1 MiB,
 // each at all 16 alignments.
 TEST(ItemCrc32, MatchesZlibForEveryLengthAndAlignment) {
