@@ -99,6 +99,26 @@ int TimedDrainingProgress(DWORD* written) {
 
 // --- The archive reader ----------------------------------------------------------
 
+// Item i to a file below `folder`, as the setup's copy makes the calls.
+bool ArchiveItemToFile(ArchiveHandle archive, int i, const std::string& folder, ExtractProgressFn progress) {
+    ArchiveItem item;
+    if (GetArchiveItem(archive, i, &item) != ArchiveOk) return false;
+    std::string path = bench::JoinItemPath(folder, item.name);
+    return ExtractArchiveItem(archive, i, path.data(), 0, TargetFileName, progress) == ArchiveOk;
+}
+
+// Item i into memory: one call with a buffer of the item's size, and the
+// closing call that returns ArchiveOk.
+bool ArchiveItemToMemory(ArchiveHandle archive, int i, std::uint8_t* buffer) {
+    ArchiveItem item;
+    if (GetArchiveItem(archive, i, &item) != ArchiveOk) return false;
+    ArchiveResult result = ExtractArchiveItem(archive, i, buffer, item.uncompressedSize, TargetMemory, nullptr);
+    if (result == ArchiveMoreData) {
+        result = ExtractArchiveItem(archive, i, buffer, item.uncompressedSize, TargetMemory, nullptr);
+    }
+    return result == ArchiveOk;
+}
+
 // Every item to a file below `folder`, as the setup's copy makes the calls.
 bool ArchiveToFiles(const Source& source, const std::string& folder, ExtractProgressFn progress) {
     ArchiveHandle archive = OpenArchive(source.bytes.data(), static_cast<DWORD>(source.bytes.size()), SourceMemory);
@@ -227,10 +247,10 @@ bool InflateItem(const std::uint8_t* archive, const LayoutItem& item, const Limi
     return ok && (!options.crc || crc == item.crc);
 }
 
-bool LimitToFiles(const Source& source, const std::string& folder, const LimitOptions& options) {
+bool LimitItemToFile(const Source& source, const LayoutItem& item, const std::string& folder, const LimitOptions& options,
+                     std::vector<std::string>& made) {
     static std::uint8_t chunk[kChunk];
-    std::vector<std::string> made;
-    for (const LayoutItem& item : source.items) {
+    {
         const std::string path = bench::JoinItemPath(folder, item.name);
         if (options.folderPerItem) {
             std::string parent = path.substr(0, path.find_last_of("\\/") + 1);
@@ -263,6 +283,14 @@ bool LimitToFiles(const Source& source, const std::string& folder, const LimitOp
         }
         ::CloseHandle(file);
         if (!ok) return false;
+    }
+    return true;
+}
+
+bool LimitToFiles(const Source& source, const std::string& folder, const LimitOptions& options) {
+    std::vector<std::string> made;
+    for (const LayoutItem& item : source.items) {
+        if (!LimitItemToFile(source, item, folder, options, made)) return false;
     }
     return true;
 }
@@ -308,7 +336,7 @@ double Rate(std::uint64_t bytes, double seconds) { return seconds > 0 ? static_c
 void RunInterleaved(std::vector<Measure>& measures, int reps) {
     for (int r = 0; r < reps; ++r) {
         for (Measure& m : measures) {
-            if (m.failed) continue;
+            if (m.failed || !m.run) continue;
             if (m.prepare && !m.prepare()) {
                 m.failed = true;
                 continue;
@@ -329,6 +357,39 @@ void RunInterleaved(std::vector<Measure>& measures, int reps) {
     }
 }
 
+// The reader against its limit, item by item: for every item the reader's
+// extraction and the plain loop's run back to back, in alternating order, each
+// timed on its own. A busy spell of the machine (other jobs share it) then
+// falls on both sides alike instead of on whichever whole run it happens to
+// meet. One call is one run of each side over the whole archive.
+struct PairedRun {
+    std::function<bool(int)> reader;  // item index -> extracted
+    std::function<bool(int)> limit;
+};
+
+bool RunPaired(const PairedRun& pair, int items, Measure& reader, Measure& limit) {
+    double seconds[2] = {}, cpu[2] = {};
+    for (int i = 0; i < items; ++i) {
+        for (int k = 0; k < 2; ++k) {
+            const int side = (i + k) % 2;  // 0 the reader, 1 the limit
+            const double c0 = ThreadCpu();
+            const double t0 = bench::Now();
+            const bool ok = side == 0 ? pair.reader(i) : pair.limit(i);
+            seconds[side] += bench::Now() - t0;
+            cpu[side] += ThreadCpu() - c0;
+            if (!ok) {
+                std::fprintf(stderr, "extract_bench: %s failed at item %d\n", side == 0 ? reader.label : limit.label, i);
+                return false;
+            }
+        }
+    }
+    reader.seconds.push_back(seconds[0]);
+    reader.cpuSeconds.push_back(cpu[0]);
+    limit.seconds.push_back(seconds[1]);
+    limit.cpuSeconds.push_back(cpu[1]);
+    return true;
+}
+
 std::string g_workDir;
 
 std::string Fresh(const char* name) {
@@ -344,9 +405,9 @@ void TouchPages(std::uint8_t* buffer, std::size_t size) {
 
 // Best of three timings of `n` calls of `call`, in microseconds per call.
 template <typename F>
-double MicrosPerCall(int n, F call) {
+double MicrosPerCall(int n, F call, int rounds = 3) {
     double best = 1e30;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         const double t0 = bench::Now();
         for (int i = 0; i < n; ++i) call(i);
         best = std::min(best, bench::Now() - t0);
@@ -364,12 +425,14 @@ void PriceTheExtraWork(const Source& large, double limitFilesSeconds, double lim
     const double zlibCrcMicros = MicrosPerCall(400, [&](int) { sink = crc32(sink, hot.data(), static_cast<uInt>(hot.size())); });
     const double zlibCrcRate = static_cast<double>(hot.size()) / zlibCrcMicros;  // MB/s
     volatile std::uint32_t ownSink = 0;
-    const double crcMicros = MicrosPerCall(2000, [&](int) { ownSink = UpdateCrc32(ownSink, hot.data(), hot.size()); });
+    // Many short rounds: the best is the one no other job interrupted.
+    constexpr int kCrcRounds = 25;
+    const double crcMicros =
+        MicrosPerCall(400, [&](int) { ownSink = UpdateCrc32(ownSink, hot.data(), hot.size()); }, kCrcRounds);
     const double crcRate = static_cast<double>(hot.size()) / crcMicros;  // MB/s
     // As the reader calls it: 16 KiB pieces, just written by inflate.
-    const double crcPieceMicros = MicrosPerCall(20000, [&](int i) {
-        ownSink = UpdateCrc32(ownSink, hot.data() + (i % 15) * kChunk, kChunk);
-    });
+    const double crcPieceMicros = MicrosPerCall(
+        4000, [&](int i) { ownSink = UpdateCrc32(ownSink, hot.data() + (i % 15) * kChunk, kChunk); }, kCrcRounds);
     const double crcPieceRate = static_cast<double>(kChunk) / crcPieceMicros;
     std::vector<std::uint8_t> input(kChunk);
     const double copyMicros = MicrosPerCall(4000, [&](int i) {
@@ -410,7 +473,7 @@ void PriceTheExtraWork(const Source& large, double limitFilesSeconds, double lim
     const double crcSeconds = static_cast<double>(large.totalBytes) / crcRate / 1e6;
     const double copySeconds = static_cast<double>(compressed) / copyRate / 1e6;
     const double fileCallSeconds = items * (folderMicros + timesMicros + setAttributesMicros) / 1e6;
-    std::printf("where the time goes (best of 3 short timings each):\n");
+    std::printf("where the time goes (best of 3 short timings each, the CRC-32 best of %d):\n", kCrcRounds);
     std::printf("  zlib's crc32 (cache-hot):     %8.0f MB/s\n", zlibCrcRate);
     std::printf("  UpdateCrc32 (cache-hot, %s): %8.0f MB/s (in 16 KiB pieces %.0f MB/s)   target >= 15000   %s\n",
                 Crc32UsesCarrylessMultiply() ? "folding" : "zlib's", crcRate, crcPieceRate,
@@ -456,7 +519,9 @@ int main(int argc, char** argv) {
     std::printf("large archive: %zu items, %.1f MiB uncompressed, %.1f MiB compressed, %.1f MiB file\n",
                 large.items.size(), static_cast<double>(large.totalBytes) / 1048576.0,
                 static_cast<double>(compressed) / 1048576.0, static_cast<double>(large.bytes.size()) / 1048576.0);
-    std::printf("runs: median of %d, MB/s = 10^6 bytes of uncompressed output per second\n\n", reps);
+    std::printf("runs: median of %d, MB/s = 10^6 bytes of uncompressed output per second; (a)-(d) timed item by item in\n"
+                "pairs, (a) with (b) and (c) with (d), alternating which goes first; the rest as whole runs, interleaved\n\n",
+                reps);
     std::fflush(stdout);
 
     std::string folder;
@@ -464,10 +529,15 @@ int main(int argc, char** argv) {
     auto freshB = [&] { folder = Fresh("b"); g_progressBytes = 0; g_progressCalls = 0; return true; };
     std::uint8_t* mem = memoryTarget.data();
     std::vector<Measure> measures = {
-        {"(a) archive -> files, progress counts", freshA, [&] { return ArchiveToFiles(large, folder, CountProgress) && g_progressBytes == large.totalBytes; }},
-        {"(b) zlib -> files (limit)", freshB, [&] { return LimitToFiles(large, folder, {}); }},
-        {"(c) archive -> memory", nullptr, [&] { return ArchiveToMemory(large, mem); }},
-        {"(d) zlib -> memory (limit)", nullptr, [&] { return LimitToMemory(large, mem, {}); }},
+        // (a)-(d) are timed item by item in pairs (RunPaired), below.
+        {"(a) archive -> files, progress counts", nullptr, nullptr},
+        {"(b) zlib -> files (limit)", nullptr, nullptr},
+        {"(c) archive -> memory", nullptr, nullptr},
+        {"(d) zlib -> memory (limit)", nullptr, nullptr},
+        {"    archive -> files, progress counts, whole runs", freshA, [&] { return ArchiveToFiles(large, folder, CountProgress) && g_progressBytes == large.totalBytes; }},
+        {"    zlib -> files (limit), whole runs", freshB, [&] { return LimitToFiles(large, folder, {}); }},
+        {"    archive -> memory, whole runs", nullptr, [&] { return ArchiveToMemory(large, mem); }},
+        {"    zlib -> memory (limit), whole runs", nullptr, [&] { return LimitToMemory(large, mem, {}); }},
         {"    zlib -> memory + CRC-32", nullptr, [&] { return LimitToMemory(large, mem, {true, false, nullptr}); }},
         {"    zlib -> memory + CRC-32 + 16 KiB refills", nullptr, [&] { return LimitToMemory(large, mem, {true, true, nullptr}); }},
         {"    zlib -> files + CRC-32", freshB, [&] { return LimitToFiles(large, folder, {true, false, nullptr}); }},
@@ -480,7 +550,41 @@ int main(int argc, char** argv) {
         {"    archive -> files, progress drains the message queue per block", freshA, [&] { return ArchiveToFiles(large, folder, DrainingProgress); }},
         {"    archive -> files, progress drains the queue every 15 ms", freshA, [&] { return ArchiveToFiles(large, folder, TimedDrainingProgress); }},
     };
-    RunInterleaved(measures, reps);
+    const int largeItems = static_cast<int>(large.items.size());
+    // One paired run of a reader side against its limit over the large archive;
+    // opening the archive counts on the reader's side.
+    auto paired = [&](Measure& reader, Measure& limit, bool files) {
+        const std::string folderA = Fresh("a");
+        const std::string folderB = Fresh("b");
+        g_progressBytes = 0;
+        std::vector<std::string> made;
+        const double t0 = bench::Now();
+        ArchiveHandle archive = OpenArchive(large.bytes.data(), static_cast<DWORD>(large.bytes.size()), SourceMemory);
+        const double opening = bench::Now() - t0;
+        if (archive == nullptr) return false;
+        PairedRun pair;
+        if (files) {
+            pair.reader = [&](int i) { return ArchiveItemToFile(archive, i, folderA, CountProgress); };
+            pair.limit = [&](int i) { return LimitItemToFile(large, large.items[i], folderB, {}, made); };
+        } else {
+            pair.reader = [&](int i) { return ArchiveItemToMemory(archive, i, mem); };
+            pair.limit = [&](int i) {
+                return InflateItem(large.bytes.data(), large.items[i], {}, mem, 0,
+                                   [](const std::uint8_t*, std::uint32_t) { return true; });
+            };
+        }
+        bool ok = RunPaired(pair, largeItems, reader, limit);
+        const double t1 = bench::Now();
+        static_cast<void>(CloseArchive(archive));
+        if (ok) reader.seconds.back() += opening + (bench::Now() - t1);
+        if (files && g_progressBytes != large.totalBytes) ok = false;
+        return ok;
+    };
+    for (int r = 0; r < reps; ++r) {
+        if (!measures[0].failed && !paired(measures[0], measures[1], true)) measures[0].failed = measures[1].failed = true;
+        if (!measures[2].failed && !paired(measures[2], measures[3], false)) measures[2].failed = measures[3].failed = true;
+        RunInterleaved(measures, 1);
+    }
     std::vector<double> rates, fastest, cpuRates;
     std::printf("%-72s %10s %10s %10s\n", "", "median", "best", "CPU-time");
     for (const Measure& m : measures) {

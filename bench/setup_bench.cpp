@@ -38,6 +38,9 @@ constexpr int kLicenseCheckBox = 1000;
 constexpr int kFolderEdit = 1011;
 constexpr int kProgressFileName = 1003;
 constexpr DWORD kStageTimeoutMs = 180000;
+// How often the copy's start and end are looked for: each look is a request to
+// the Wine server, which the setup needs for its own file calls.
+constexpr DWORD kPollMs = 2;
 
 double CpuSeconds(HANDLE process) {
     FILETIME created, exited, kernel, user;
@@ -214,7 +217,7 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
     HWND progress = nullptr;
     while (progress == nullptr && bench::Now() - pressed < kStageTimeoutMs / 1000.0) {
         progress = FindProgressDialog(setup.processId());
-        if (progress == nullptr) ::Sleep(1);
+        if (progress == nullptr) ::Sleep(kPollMs);
     }
     const double copyStart = bench::Now();
     if (!progress) {
@@ -232,7 +235,7 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
             }
             ::Sleep(3);
         } else {
-            ::Sleep(1);
+            ::Sleep(kPollMs);
         }
     }
     const double copyEnd = bench::Now();
