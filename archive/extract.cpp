@@ -121,15 +121,20 @@ ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* 
             // The stored name, taken relative to the current directory.
             if (!StoredNameStaysInside(item.name) || !JoinPath(path, "", item.name)) return ArchiveErrOpenFile;
         }
-        // Clearing a read-only, hidden or system attribute lets the file be
-        // replaced. Most targets do not exist yet, and setting attributes costs
-        // many times what looking at them does, so it is only done when needed.
-        const DWORD existing = ::GetFileAttributesA(path);
-        if (existing != INVALID_FILE_ATTRIBUTES && (existing & ~PlainAttributes) != 0) {
-            ::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        // Most targets do not exist yet: creating the file as new settles those
+        // with one call. Any other target takes the way that replaces an
+        // existing file, with its read-only, hidden or system attribute cleared
+        // first (only when it has one: setting attributes costs many times what
+        // looking at them does).
+        ownedFile.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!ownedFile) {
+            const DWORD existing = ::GetFileAttributesA(path);
+            if (existing != INVALID_FILE_ATTRIBUTES && (existing & ~PlainAttributes) != 0) {
+                ::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+            }
+            ownedFile.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                          nullptr));
         }
-        ownedFile.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
         output = ownedFile.get();
     }
     if (output == INVALID_HANDLE_VALUE) return ArchiveErrOpenFile;
