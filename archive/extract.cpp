@@ -13,6 +13,8 @@ namespace {
 constexpr std::uint32_t ChunkSize = 16384;
 constexpr std::size_t PathCapacity = MAX_PATH;  // 259 characters and the terminator
 constexpr std::size_t PartLimit = 255;          // longest folder, file-name or extension part
+// Attributes that do not stand in the way of replacing a file.
+constexpr DWORD PlainAttributes = FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE;
 
 // Joins `first` and `second` into `out`; false when the result would not fit.
 bool JoinPath(char (&out)[PathCapacity], const char* first, const char* second) noexcept {
@@ -121,9 +123,20 @@ ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* 
             // The stored name, taken relative to the current directory.
             if (!StoredNameStaysInside(item.name) || !JoinPath(path, "", item.name)) return ArchiveErrOpenFile;
         }
-        ::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // lets a read-only file be replaced
-        ownedFile.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
+        // Most targets do not exist yet: creating the file as new settles those
+        // with one call. Any other target takes the way that replaces an
+        // existing file, with its read-only, hidden or system attribute cleared
+        // first (only when it has one: setting attributes costs many times what
+        // looking at them does).
+        ownedFile.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!ownedFile) {
+            const DWORD existing = ::GetFileAttributesA(path);
+            if (existing != INVALID_FILE_ATTRIBUTES && (existing & ~PlainAttributes) != 0) {
+                ::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+            }
+            ownedFile.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                          nullptr));
+        }
         output = ownedFile.get();
     }
     if (output == INVALID_HANDLE_VALUE) return ArchiveErrOpenFile;

@@ -1,5 +1,7 @@
 #include "archive/item_stream.h"
 
+#include "archive/crc32.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -107,7 +109,7 @@ int ReadItemData(DirectoryReader* reader, void* buffer, std::uint32_t length) no
             if (s->zs.avail_in == 0) return ReaderDamaged;
             const std::uint32_t k = std::min(s->zs.avail_out, s->zs.avail_in);
             std::memcpy(s->zs.next_out, s->zs.next_in, k);
-            s->crc = crc32(s->crc, s->zs.next_out, k);
+            s->crc = UpdateCrc32(s->crc, s->zs.next_out, k);
             s->zs.next_in += k;
             s->zs.avail_in -= k;
             s->zs.next_out += k;
@@ -118,7 +120,7 @@ int ReadItemData(DirectoryReader* reader, void* buffer, std::uint32_t length) no
             Bytef* const start = s->zs.next_out;
             const int result = inflate(&s->zs, Z_SYNC_FLUSH);
             const auto produced = static_cast<std::uint32_t>(s->zs.next_out - start);
-            if (produced != 0) s->crc = crc32(s->crc, start, produced);
+            if (produced != 0) s->crc = UpdateCrc32(s->crc, start, produced);
             s->uncompressedLeft -= produced;
             delivered += produced;
             if (result == Z_STREAM_END) {

@@ -47,7 +47,8 @@ echo
 
 if [ -n "$setup_bench" ]; then
     echo "== Setup (setup_bench, driven through its dialogs)"
-    cmake/wine-run.sh "$setup_bench" "Z:$bench_setup" "Z:$setup_payload" "Z:$work/setup-destination"
+    cmake/wine-run.sh "$setup_bench" "Z:$bench_setup" "Z:$setup_payload" "Z:$work/setup-destination" \
+        "Z:$archive_tool" --reps "$reps"
 else
     echo "== Setup: not built here (the setup program or the end-to-end driver is missing)"
 fi

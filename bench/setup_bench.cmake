@@ -16,4 +16,4 @@ set_target_properties(bench_setup_large PROPERTIES EXCLUDE_FROM_ALL TRUE)
 
 add_executable(setup_bench EXCLUDE_FROM_ALL setup_bench.cpp)
 target_link_libraries(setup_bench PRIVATE larkspan_bench_common larkspan_e2e_driver psapi)
-add_dependencies(setup_bench bench_setup_large)
+add_dependencies(setup_bench bench_setup_large larkspan-archive)

@@ -2,12 +2,21 @@
 // would, and measures it from outside:
 //   - time from the start of the process to the licence dialog being shown;
 //   - CPU time (user + kernel, GetProcessTimes) the process spends over 10 s
-//     while the main dialog plays its animation;
+//     while the main dialog plays its animation (first round only);
 //   - wall time of the copy: from the progress dialog being shown to it being
-//     gone, with the throughput over the payload's uncompressed bytes;
-//   - the process's peak working set (GetProcessMemoryInfo) at the final report.
+//     gone (the dialog goes when the last item is written, before the launch),
+//     with the throughput over the payload's uncompressed bytes;
+//   - the process's peak working set (GetProcessMemoryInfo) at the final report;
+//   - in one more round, not counted in the others: how long the progress
+//     dialog takes to answer a message sent to it during the copy (what a
+//     click, a move or a repaint waits for);
+//   - the same payload extracted by the archive tool (`larkspan-archive
+//     extract`), less the tool's own start-up (a `list` of the same archive),
+//     as the yardstick of the copy.
+// Every figure is the median of N rounds (setup, tool extract, tool list,
+// interleaved).
 //
-//   setup_bench SETUP.exe PAYLOAD DESTINATION
+//   setup_bench SETUP.exe PAYLOAD DESTINATION ARCHIVE_TOOL.exe [--reps N]
 // PAYLOAD is the archive inside the setup (its .layout file gives the sizes).
 // DESTINATION is emptied first and created, so that no question is asked.
 #include "bench/bench_common.h"
@@ -16,8 +25,12 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -25,6 +38,9 @@ constexpr int kLicenseCheckBox = 1000;
 constexpr int kFolderEdit = 1011;
 constexpr int kProgressFileName = 1003;
 constexpr DWORD kStageTimeoutMs = 180000;
+// How often the copy's start and end are looked for: each look is a request to
+// the Wine server, which the setup needs for its own file calls.
+constexpr DWORD kPollMs = 2;
 
 double CpuSeconds(HANDLE process) {
     FILETIME created, exited, kernel, user;
@@ -130,74 +146,97 @@ int Fail(const char* what) {
     return 1;
 }
 
-}  // namespace
+// Figures of one run of the setup through its dialogs.
+struct SetupRun {
+    bool ok = false;
+    double startup = 0;        // process start to licence dialog shown
+    double copy = 0;           // progress dialog shown to gone
+    double installToReport = 0;
+    double peakWorkingSet = 0;  // MiB
+    double peakCommit = 0;      // MiB
+    std::uint64_t installed = 0;
+    std::uint64_t files = 0;
+    std::string report;
+    std::vector<double> answers;  // seconds, one per message sent during the copy
+};
 
-int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fputs("usage: setup_bench SETUP.exe PAYLOAD DESTINATION\n", stderr);
-        return 2;
-    }
-    const std::string setupPath = e2e::WindowsPath(argv[1]);
-    const std::vector<bench::LayoutItem> layout = bench::ReadLayout(argv[2]);
-    std::uint64_t payloadBytes = 0;
-    for (const bench::LayoutItem& item : layout) payloadBytes += item.uncompressedSize;
-    const std::string destination = argv[3];
+// One run: licence, main dialog (watched for `watchSeconds` when not 0),
+// install into `destination`, final report.
+SetupRun RunSetup(const std::string& setupPath, const std::string& destination, double watchSeconds, bool probe) {
+    SetupRun run;
     bench::RemoveTree(destination);
     ::CreateDirectoryA(destination.c_str(), nullptr);
-
-    WIN32_FILE_ATTRIBUTE_DATA setupFile{};
-    ::GetFileAttributesExA(setupPath.c_str(), GetFileExInfoStandard, &setupFile);
-    std::printf("setup: %s, %.1f MiB file; payload %zu items, %.1f MiB uncompressed\n", argv[1],
-                static_cast<double>(setupFile.nFileSizeLow) / 1048576.0, layout.size(),
-                static_cast<double>(payloadBytes) / 1048576.0);
-    std::fflush(stdout);
-
     e2e::SetupProcess setup;
     const double start = bench::Now();
-    if (!setup.Start(setupPath)) return Fail(setup.error().c_str());
+    if (!setup.Start(setupPath)) {
+        Fail(setup.error().c_str());
+        return run;
+    }
     HWND licence = setup.WaitForDialog("License agreement", kStageTimeoutMs);
-    const double licenceShown = bench::Now();
-    if (!licence) return Fail("the licence dialog did not appear");
-    std::printf("start to licence dialog shown:         %8.3f s (25 ms polling)\n", licenceShown - start);
-    std::fflush(stdout);
-
+    run.startup = bench::Now() - start;
+    if (!licence) {
+        Fail("the licence dialog did not appear");
+        return run;
+    }
     e2e::PressButton(licence, kLicenseCheckBox);
     for (int i = 0; i < 200 && !e2e::IsControlEnabled(licence, IDOK); ++i) ::Sleep(e2e::kPollMs);
     e2e::PressButton(licence, IDOK);
     HWND main = setup.WaitForDialog("Larkspan Setup", kStageTimeoutMs);
-    if (!main) return Fail("the main dialog did not appear");
-
-    // Let the dialog settle, then watch it play for 10 s without touching it.
-    ::Sleep(1000);
-    std::string exeName = setupPath.substr(setupPath.find_last_of("\\/") + 1);
-    const std::string hostPid = FindHostProcess(exeName);
-    const double cpu0 = CpuSeconds(setup.processHandle());
-    const double host0 = HostCpuSeconds(hostPid);
-    const double wall0 = bench::Now();
-    ::Sleep(10000);
-    const double cpu1 = CpuSeconds(setup.processHandle());
-    const double host1 = HostCpuSeconds(hostPid);
-    const double wall1 = bench::Now();
-    std::printf("main dialog CPU time over %.1f s:       %8.3f s (%.2f %% of one core; GetProcessTimes)\n", wall1 - wall0,
-                cpu1 - cpu0, 100.0 * (cpu1 - cpu0) / (wall1 - wall0));
-    if (host0 >= 0 && host1 >= 0) {
-        std::printf("                       host process:   %8.3f s (%.2f %% of one core; /proc/%s/stat)\n", host1 - host0,
-                    100.0 * (host1 - host0) / (wall1 - wall0), hostPid.c_str());
+    if (!main) {
+        Fail("the main dialog did not appear");
+        return run;
     }
-    std::fflush(stdout);
 
-    if (!e2e::TypeText(main, kFolderEdit, destination)) return Fail("could not type the destination");
+    if (watchSeconds > 0) {
+        // Let the dialog settle, then watch it play without touching it.
+        ::Sleep(1000);
+        std::string exeName = setupPath.substr(setupPath.find_last_of("\\/") + 1);
+        const std::string hostPid = FindHostProcess(exeName);
+        const double cpu0 = CpuSeconds(setup.processHandle());
+        const double host0 = HostCpuSeconds(hostPid);
+        const double wall0 = bench::Now();
+        ::Sleep(static_cast<DWORD>(watchSeconds * 1000));
+        const double cpu1 = CpuSeconds(setup.processHandle());
+        const double host1 = HostCpuSeconds(hostPid);
+        const double wall1 = bench::Now();
+        std::printf("main dialog CPU time over %.1f s:       %8.3f s (%.2f %% of one core; GetProcessTimes)\n",
+                    wall1 - wall0, cpu1 - cpu0, 100.0 * (cpu1 - cpu0) / (wall1 - wall0));
+        if (host0 >= 0 && host1 >= 0) {
+            std::printf("                       host process:   %8.3f s (%.2f %% of one core; /proc/%s/stat)\n",
+                        host1 - host0, 100.0 * (host1 - host0) / (wall1 - wall0), hostPid.c_str());
+        }
+        std::fflush(stdout);
+    }
+
+    if (!e2e::TypeText(main, kFolderEdit, destination)) {
+        Fail("could not type the destination");
+        return run;
+    }
     e2e::PressButton(main, IDOK);
     const double pressed = bench::Now();
     HWND progress = nullptr;
     while (progress == nullptr && bench::Now() - pressed < kStageTimeoutMs / 1000.0) {
         progress = FindProgressDialog(setup.processId());
-        if (progress == nullptr) ::Sleep(5);
+        if (progress == nullptr) ::Sleep(kPollMs);
     }
     const double copyStart = bench::Now();
-    if (!progress) return Fail("the progress dialog did not appear");
+    if (!progress) {
+        Fail("the progress dialog did not appear");
+        return run;
+    }
     while (::IsWindow(progress) && ::IsWindowVisible(progress) && bench::Now() - copyStart < kStageTimeoutMs / 1000.0) {
-        ::Sleep(5);
+        if (probe) {
+            // A sent message is handled when the setup next drains its queue.
+            constexpr UINT kAnswerTimeoutMs = 5000;
+            DWORD_PTR result = 0;
+            const double sent = bench::Now();
+            if (::SendMessageTimeoutA(progress, WM_NULL, 0, 0, SMTO_NORMAL, kAnswerTimeoutMs, &result) != 0) {
+                run.answers.push_back(bench::Now() - sent);
+            }
+            ::Sleep(3);
+        } else {
+            ::Sleep(kPollMs);
+        }
     }
     const double copyEnd = bench::Now();
     HWND report = setup.WaitForMessageBox(kStageTimeoutMs);
@@ -205,32 +244,153 @@ int main(int argc, char** argv) {
 
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
-    const bool haveMemory = ::GetProcessMemoryInfo(setup.processHandle(), &memory, sizeof memory) != FALSE;
-    std::string reportText;
-    if (report) reportText = e2e::ReadMessageBox(report).text;
-
-    const double copySeconds = copyEnd - copyStart;
-    std::printf("copy wall time (progress dialog shown to gone): %8.3f s, %.1f MB/s of uncompressed output\n",
-                copySeconds, static_cast<double>(payloadBytes) / copySeconds / 1e6);
-    std::printf("Install pressed to final report:        %8.3f s (copy, launch of the program item, report)\n",
-                reported - pressed);
-    if (haveMemory) {
-        std::printf("peak working set:                      %8.1f MiB (peak commit %.1f MiB)\n",
-                    static_cast<double>(memory.PeakWorkingSetSize) / 1048576.0,
-                    static_cast<double>(memory.PeakPagefileUsage) / 1048576.0);
-    } else {
-        std::printf("peak working set: not available (GetProcessMemoryInfo failed, error %lu)\n", ::GetLastError());
+    if (::GetProcessMemoryInfo(setup.processHandle(), &memory, sizeof memory)) {
+        run.peakWorkingSet = static_cast<double>(memory.PeakWorkingSetSize) / 1048576.0;
+        run.peakCommit = static_cast<double>(memory.PeakPagefileUsage) / 1048576.0;
     }
-    std::uint64_t files = 0;
-    const std::uint64_t installed = FolderBytes(destination, files);
-    std::printf("installed: %llu files, %.1f MiB%s\n", static_cast<unsigned long long>(files),
-                static_cast<double>(installed) / 1048576.0, installed == payloadBytes ? "" : "  (DIFFERS from the payload)");
-    std::printf("report: %s\n", reportText.c_str());
-    std::fflush(stdout);
-
+    if (report) run.report = e2e::ReadMessageBox(report).text;
+    run.copy = copyEnd - copyStart;
+    run.installToReport = reported - pressed;
+    run.installed = FolderBytes(destination, run.files);
     if (report) e2e::PressButton(report, IDOK);
     const auto code = setup.WaitForExit(60000);
     bench::RemoveTree(destination);
-    if (!code) return Fail("the setup did not end after its report");
-    return installed == payloadBytes ? 0 : 1;
+    if (!code) {
+        Fail("the setup did not end after its report");
+        return run;
+    }
+    run.ok = report != nullptr;
+    return run;
+}
+
+// Wall time of one run of the archive tool with these arguments (its output
+// discarded); negative when it cannot be started or fails.
+double RunTool(const std::string& tool, const std::string& arguments) {
+    std::string commandLine = "\"" + tool + "\" " + arguments;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE nul = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                               nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = nul;
+    startup.hStdError = nul;
+    PROCESS_INFORMATION info{};
+    const double t0 = bench::Now();
+    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
+        ::CloseHandle(nul);
+        return -1;
+    }
+    ::WaitForSingleObject(info.hProcess, INFINITE);
+    const double t1 = bench::Now();
+    DWORD code = 1;
+    ::GetExitCodeProcess(info.hProcess, &code);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    ::CloseHandle(nul);
+    return code == 0 ? t1 - t0 : -1;
+}
+
+void PrintSeries(const char* label, const std::vector<double>& values, const char* unit, int decimals) {
+    std::printf("%-44s %8.*f %s (median; runs:", label, decimals, bench::Median(values), unit);
+    for (double v : values) std::printf(" %.*f", decimals, v);
+    std::printf(")\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::fputs("usage: setup_bench SETUP.exe PAYLOAD DESTINATION ARCHIVE_TOOL.exe [--reps N]\n", stderr);
+        return 2;
+    }
+    int reps = 5;
+    if (argc >= 7 && std::strcmp(argv[5], "--reps") == 0) reps = std::max(1, std::atoi(argv[6]));
+    const std::string setupPath = e2e::WindowsPath(argv[1]);
+    const std::string payloadPath = e2e::WindowsPath(argv[2]);
+    const std::vector<bench::LayoutItem> layout = bench::ReadLayout(argv[2]);
+    std::uint64_t payloadBytes = 0;
+    for (const bench::LayoutItem& item : layout) payloadBytes += item.uncompressedSize;
+    const std::string destination = argv[3];
+    const std::string toolDestination = destination + "-tool";
+    const std::string tool = e2e::WindowsPath(argv[4]);
+
+    WIN32_FILE_ATTRIBUTE_DATA setupFile{};
+    ::GetFileAttributesExA(setupPath.c_str(), GetFileExInfoStandard, &setupFile);
+    std::printf("setup: %s, %.1f MiB file; payload %zu items, %.1f MiB uncompressed\n", argv[1],
+                static_cast<double>(setupFile.nFileSizeLow) / 1048576.0, layout.size(),
+                static_cast<double>(payloadBytes) / 1048576.0);
+    std::printf("rounds: %d, each: the setup through its dialogs, the tool's extract, the tool's list\n", reps);
+    std::fflush(stdout);
+
+    std::vector<double> startup, copy, installToReport, workingSet, commit, toolExtract, toolList;
+    SetupRun last;
+    bool failed = false;
+    for (int r = 0; r < reps && !failed; ++r) {
+        const SetupRun run = RunSetup(setupPath, destination, r == 0 ? 10.0 : 0.0, false);
+        if (!run.ok || run.installed != payloadBytes) {
+            std::printf("round %d: setup run failed (installed %llu of %llu bytes, report \"%s\")\n", r + 1,
+                        static_cast<unsigned long long>(run.installed), static_cast<unsigned long long>(payloadBytes),
+                        run.report.c_str());
+            failed = true;
+            break;
+        }
+        startup.push_back(run.startup);
+        copy.push_back(run.copy);
+        installToReport.push_back(run.installToReport);
+        workingSet.push_back(run.peakWorkingSet);
+        commit.push_back(run.peakCommit);
+        last = run;
+
+        bench::RemoveTree(toolDestination);
+        ::CreateDirectoryA(toolDestination.c_str(), nullptr);
+        const double extract = RunTool(tool, "extract \"" + payloadPath + "\" \"" + toolDestination + "\"");
+        std::uint64_t toolFiles = 0;
+        const std::uint64_t toolBytes = FolderBytes(toolDestination, toolFiles);
+        bench::RemoveTree(toolDestination);
+        const double list = RunTool(tool, "list \"" + payloadPath + "\"");
+        if (extract < 0 || list < 0 || toolBytes != payloadBytes) {
+            std::printf("round %d: the archive tool failed\n", r + 1);
+            failed = true;
+            break;
+        }
+        toolExtract.push_back(extract);
+        toolList.push_back(list);
+    }
+    if (failed) return 1;
+    const SetupRun probed = RunSetup(setupPath, destination, 0.0, true);
+    if (!probed.ok) return Fail("the probed round failed");
+
+    std::vector<double> toolNet;
+    for (std::size_t i = 0; i < toolExtract.size(); ++i) toolNet.push_back(toolExtract[i] - toolList[i]);
+    const double copySeconds = bench::Median(copy);
+    const double toolSeconds = bench::Median(toolNet);
+    const double mb = static_cast<double>(payloadBytes) / 1e6;
+    PrintSeries("start to licence dialog shown:", startup, "s", 3);
+    PrintSeries("copy wall time (progress dialog shown to gone):", copy, "s", 3);
+    std::printf("%-44s %8.1f MB/s of uncompressed output\n", "  copy throughput:", mb / copySeconds);
+    PrintSeries("Install pressed to final report:", installToReport, "s", 3);
+    std::printf("%-44s (copy, launch of the program item, report)\n", "");
+    PrintSeries("peak working set:", workingSet, "MiB", 1);
+    PrintSeries("peak commit:", commit, "MiB", 1);
+    PrintSeries("larkspan-archive extract, whole process:", toolExtract, "s", 3);
+    PrintSeries("larkspan-archive list (its start-up):", toolList, "s", 3);
+    PrintSeries("larkspan-archive extract less start-up:", toolNet, "s", 3);
+    std::printf("%-44s %8.1f MB/s of uncompressed output\n", "  tool throughput:", mb / toolSeconds);
+    const double ratio = copySeconds > 0 ? toolSeconds / copySeconds : 0;
+    std::printf("setup copy speed / tool extract speed = %.3f   target >= 0.80   %s\n", ratio,
+                ratio >= 0.8 ? "met" : "MISSED");
+    if (!probed.answers.empty()) {
+        std::vector<double> ms;
+        for (double a : probed.answers) ms.push_back(a * 1000);
+        std::printf("progress dialog answers a sent message (extra round): median %.1f ms, max %.1f ms over %zu messages "
+                    "during a %.3f s copy\n",
+                    bench::Median(ms), *std::max_element(ms.begin(), ms.end()), ms.size(), probed.copy);
+    }
+    std::printf("installed: %llu files, %.1f MiB\n", static_cast<unsigned long long>(last.files),
+                static_cast<double>(last.installed) / 1048576.0);
+    std::printf("report: %s\n", last.report.c_str());
+    std::fflush(stdout);
+    return 0;
 }

@@ -36,6 +36,7 @@ endif()
 set(LARKSPAN_SIGN_CERTIFICATE "" CACHE FILEPATH "Code-signing certificate (PEM or DER) for the product setup")
 set(LARKSPAN_SIGN_KEY "" CACHE FILEPATH "Private key (PEM, unencrypted) of the code-signing certificate")
 
+set(LARKSPAN_PAGE_SIZE 4096)
 set(LARKSPAN_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 file(MAKE_DIRECTORY "${LARKSPAN_GENERATED_DIR}")
 
@@ -102,6 +103,10 @@ function(larkspan_add_setup target)
     add_executable(${target} WIN32 ${payload_sources} $<TARGET_OBJECTS:larkspan_resources> $<TARGET_OBJECTS:larkspan_setup_entry>)
     target_link_libraries(${target} PRIVATE larkspan_setup_core)
     larkspan_strip_release(${target})
+    # Sections start on page boundaries in the file as in memory, so that a
+    # loader that maps the image straight from the file can (Wine does, and
+    # otherwise reads the whole payload into private memory at start-up).
+    target_link_options(${target} PRIVATE -Wl,--file-alignment,${LARKSPAN_PAGE_SIZE})
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${dir}")
     get_filename_component(out_dir "${S_OUTPUT}" DIRECTORY)
     # Signing comes last but one: the signature covers the payload, and its

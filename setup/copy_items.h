@@ -10,7 +10,8 @@
 void CopyArchiveItems() noexcept;
 
 // The progress function of every extraction: advances the bar by the bytes
-// just written and drains the message queue. Always 0.
+// just written (a message only when the percentage changes) and drains the
+// message queue when 15 ms or more have passed since the last drain. Always 0.
 int CopyProgress(DWORD* bytesWritten) noexcept;
 
 // Dispatches every waiting message of the thread without waiting for one;

@@ -10,9 +10,21 @@ bool IsProgressDialog(const WindowInfo& window) {
     return window.className == "#32770" && Control(window.window, kProgressFile) != nullptr;
 }
 
-// Installs the big variant into the folder and returns the progress dialog
-// once it shows the large item.
-HWND StartCopy(SetupProcess& setup, const TempFolder& folder) {
+// The text of a control of the setup, read without waiting for the setup to
+// take a message: for another process's window the system returns the text
+// it keeps for the window.
+std::string StoredText(HWND control) {
+    char text[MAX_PATH + 1] = {};
+    ::GetWindowTextA(control, text, sizeof text);
+    return text;
+}
+
+// Installs the big variant into the folder and, once the copy is on the large
+// item, does `press` to the progress dialog while the setup is held, so that
+// the click is waiting before the large item can end (the setup takes its
+// messages only every few milliseconds and after each item). Returns the
+// progress dialog.
+HWND StartCopyAndPress(SetupProcess& setup, const TempFolder& folder, bool (*press)(HWND)) {
     HWND main = StartToMainDialog(setup, SetupPath("big"));
     if (!main) return nullptr;
     InstallInto(main, folder.path());
@@ -22,14 +34,25 @@ HWND StartCopy(SetupProcess& setup, const TempFolder& folder) {
     EXPECT_EQ(ReadText(progress), kCaption);
     // The program item is small; wait until the large item is under way.
     const std::string big = folder / "big.bin";
+    HWND file = Control(progress, kProgressFile);
     std::string shown;
-    for (int i = 0; i < 2000 && (shown = ControlText(progress, kProgressFile)) != big && !setup.HasExited(); ++i) {
+    for (int i = 0; i < 2000 && !setup.HasExited(); ++i) {
+        if (!setup.Freeze()) break;
+        shown = StoredText(file);
+        if (shown == big) {
+            EXPECT_TRUE(press(progress));
+            EXPECT_TRUE(setup.Thaw());
+            return progress;
+        }
+        EXPECT_TRUE(setup.Thaw());
         EXPECT_EQ(shown, folder / "Recorder.exe") << "control 1003 shows the full target path";
         ::Sleep(5);
     }
-    EXPECT_EQ(shown, big) << "control 1003 shows the full target path";
-    return progress;
+    ADD_FAILURE() << "control 1003 never showed the full path of the large item, last \"" << shown << "\"";
+    return nullptr;
 }
+
+bool PressCancel(HWND progress) { return PressButton(progress, IDCANCEL); }
 
 MessageBoxInfo CancelQuestion(SetupProcess& setup, HWND progress) {
     HWND box = setup.WaitForMessageBox(kAppearMs);
@@ -64,15 +87,13 @@ void ExpectStoppedAfterLargeItem(SetupProcess& setup, HWND progress, const TempF
 TEST(Copy, ProgressNamesTheFullTargetPathAndConfirmedCancelStopsTheCopy) {
     TempFolder folder("cancel-yes");
     SetupProcess setup;
-    HWND progress = StartCopy(setup, folder);
+    HWND progress = StartCopyAndPress(setup, folder, PressCancel);
     ASSERT_NE(progress, nullptr);
+    const MessageBoxInfo question = CancelQuestion(setup, progress);
+    ASSERT_NE(question.window, nullptr);
     const int position = ProgressPosition(Control(progress, kProgressBar));
     EXPECT_GE(position, 0);
     EXPECT_LE(position, 100);
-
-    PressButton(progress, IDCANCEL);
-    const MessageBoxInfo question = CancelQuestion(setup, progress);
-    ASSERT_NE(question.window, nullptr);
     // The copy waits while the question is open: it is still on the large item.
     EXPECT_EQ(ControlText(progress, kProgressFile), folder / "big.bin");
     Answer(setup, question.window, IDYES);
@@ -82,9 +103,8 @@ TEST(Copy, ProgressNamesTheFullTargetPathAndConfirmedCancelStopsTheCopy) {
 TEST(Copy, CancelAnsweredNoGoesOnToSuccess) {
     TempFolder folder("cancel-no");
     SetupProcess setup;
-    HWND progress = StartCopy(setup, folder);
+    HWND progress = StartCopyAndPress(setup, folder, PressCancel);
     ASSERT_NE(progress, nullptr);
-    PressButton(progress, IDCANCEL);
     const MessageBoxInfo question = CancelQuestion(setup, progress);
     ASSERT_NE(question.window, nullptr);
     Answer(setup, question.window, IDNO);
@@ -109,9 +129,8 @@ TEST(Copy, CancelAnsweredNoGoesOnToSuccess) {
 TEST(Copy, CloseBoxBehavesLikeCancel) {
     TempFolder folder("cancel-close");
     SetupProcess setup;
-    HWND progress = StartCopy(setup, folder);
+    HWND progress = StartCopyAndPress(setup, folder, PressCloseBox);
     ASSERT_NE(progress, nullptr);
-    PressCloseBox(progress);
     const MessageBoxInfo question = CancelQuestion(setup, progress);
     ASSERT_NE(question.window, nullptr);
     Answer(setup, question.window, IDYES);
