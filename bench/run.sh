@@ -12,6 +12,8 @@ set -e
 cd "$(dirname "$0")/.."
 root=$PWD
 build="${LARKSPAN_BENCH_BUILD:-$root/build/bench}"
+# Wine takes only an absolute prefix, and the prefix lives in the build folder.
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
 reps=5
 if [ "$1" = "--reps" ] && [ -n "$2" ]; then reps=$2; fi
 
