@@ -39,8 +39,6 @@ private:
            S_OK;
 }
 
-enum class FrameDrawing { NoPicture, RenderFailed, Rendered };
-
 }  // namespace
 
 DWORD CAnimatedPictureWnd::FrameWaitMs(DWORD delay) noexcept {
