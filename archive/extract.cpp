@@ -3,7 +3,7 @@
 #include "archive/item_stream.h"
 #include "archive/stored_name.h"
 #include "setup/create_folder_path.h"
-#include "setup/win32_raii.h"
+#include "common/unique_handle.h"
 
 #include <cstring>
 #include <string_view>

@@ -5,7 +5,8 @@
 #include <process.h>
 
 #include "picture/animated_picture_wnd.h"
-#include "setup/win32_raii.h"
+#include "common/unique_gdi.h"
+#include "common/window_dc.h"
 
 namespace {
 

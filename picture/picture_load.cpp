@@ -7,7 +7,9 @@
 
 #include "picture/animated_picture_wnd.h"
 #include "setup/setup_state.h"
-#include "setup/win32_raii.h"
+#include "common/com_ref.h"
+#include "common/unique_global.h"
+#include "common/window_dc.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include "setup/dialog_icon.h"
 #include "setup/payload.h"
 #include "setup/setup_state.h"
-#include "setup/win32_raii.h"
+#include "common/load_system_library.h"
+#include "common/unique_module.h"
 
 LicenseStreamState g_licenseStream{nullptr, 0, 0};
 

@@ -13,7 +13,7 @@
 #include "setup/dialog_icon.h"
 #include "setup/setup_messages.h"
 #include "setup/setup_state.h"
-#include "setup/win32_raii.h"
+#include "common/com_ref.h"
 
 namespace {
 

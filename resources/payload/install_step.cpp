@@ -1,6 +1,6 @@
 #include "resources/payload/install_step.h"
 
-#include "resources/payload/app_raii.h"
+#include "common/com_apartment.h"
 #include "resources/payload/installation_record.h"
 #include "resources/payload/registration.h"
 #include "resources/payload/start_menu.h"
@@ -39,7 +39,7 @@ int RunInstallStep() noexcept {
     const bool recorded = WriteInstallationRecord(location.folder, totalBytes);
     bool shortcut = false;
     {
-        ComApartment com;
+        win32::ComApartment com;
         shortcut = com && CreateStartMenuShortcut(location.program, location.folder);
     }
     const bool registered = RegisterForRemoval(location.program, location.folder, totalBytes);

@@ -2,7 +2,7 @@
 
 #include "payload_names.h"
 #include "resources/payload/product_info.h"
-#include "setup/win32_raii.h"
+#include "common/unique_handle.h"
 
 namespace larkspan {
 namespace {

@@ -1,7 +1,8 @@
 #include "resources/payload/main_window.h"
 
 #include "resources/payload/product_info.h"
-#include "setup/win32_raii.h"
+#include "common/selection_restorer.h"
+#include "common/unique_gdi.h"
 
 namespace larkspan {
 namespace {

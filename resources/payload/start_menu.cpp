@@ -7,7 +7,7 @@
 
 #include "resources/payload/installation_record.h"
 #include "resources/payload/product_info.h"
-#include "setup/win32_raii.h"
+#include "common/com_ref.h"
 
 namespace larkspan {
 namespace {

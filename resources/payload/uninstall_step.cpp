@@ -1,6 +1,7 @@
 #include "resources/payload/uninstall_step.h"
 
-#include "resources/payload/app_raii.h"
+#include "common/com_apartment.h"
+#include "common/unique_handle.h"
 #include "resources/payload/installation_record.h"
 #include "resources/payload/product_info.h"
 #include "resources/payload/registration.h"
@@ -121,7 +122,7 @@ int RunUninstallStep() noexcept {
     }
     bool complete = true;
     {
-        ComApartment com;
+        win32::ComApartment com;
         complete = com && RemoveStartMenuShortcut(location.program);
     }
     complete = RemoveRegistration(location.folder) && complete;

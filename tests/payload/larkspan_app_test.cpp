@@ -3,7 +3,7 @@
 // sizes) and ends at once; started plainly it shows its window, which the
 // Close button ends.
 #include "resources/payload/install_step.h"
-#include "setup/win32_raii.h"
+#include "common/unique_handle.h"
 
 #include <gtest/gtest.h>
 
