@@ -1,6 +1,6 @@
-#include "resources/payload/main_window.h"
+#include "app/main_window.h"
 
-#include "resources/payload/product_info.h"
+#include "app/product_info.h"
 #include "common/selection_restorer.h"
 #include "common/unique_gdi.h"
 

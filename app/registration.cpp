@@ -1,7 +1,7 @@
-#include "resources/payload/registration.h"
+#include "app/registration.h"
 
 #include "common/unique_registry_key.h"
-#include "resources/payload/product_info.h"
+#include "app/product_info.h"
 
 namespace larkspan {
 namespace {

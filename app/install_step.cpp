@@ -1,9 +1,9 @@
-#include "resources/payload/install_step.h"
+#include "app/install_step.h"
 
 #include "common/com_apartment.h"
-#include "resources/payload/installation_record.h"
-#include "resources/payload/registration.h"
-#include "resources/payload/start_menu.h"
+#include "app/installation_record.h"
+#include "app/registration.h"
+#include "app/start_menu.h"
 
 namespace larkspan {
 namespace {

@@ -1,11 +1,11 @@
-#include "resources/payload/uninstall_step.h"
+#include "app/uninstall_step.h"
 
 #include "common/com_apartment.h"
 #include "common/unique_handle.h"
-#include "resources/payload/installation_record.h"
-#include "resources/payload/product_info.h"
-#include "resources/payload/registration.h"
-#include "resources/payload/start_menu.h"
+#include "app/installation_record.h"
+#include "app/product_info.h"
+#include "app/registration.h"
+#include "app/start_menu.h"
 
 namespace larkspan {
 namespace {

@@ -1,7 +1,7 @@
-#include "resources/payload/installation_record.h"
+#include "app/installation_record.h"
 
 #include "payload_names.h"
-#include "resources/payload/product_info.h"
+#include "app/product_info.h"
 #include "common/unique_handle.h"
 
 namespace larkspan {
