@@ -21,9 +21,12 @@ struct MemorySurface {
         reset();
         bitmap.reset(::CreateCompatibleBitmap(like, width, height));
         dc.reset(::CreateCompatibleDC(like));
-        if (bitmap && dc) selection = SelectObject(dc.get(), bitmap.get());
-        if (!selection.previous()) reset();
-        return bitmap && dc;
+        if (!bitmap || !dc) {
+            reset();
+            return false;
+        }
+        selection = win32::SelectObject(dc.get(), bitmap.get());
+        return true;
     }
     void reset() noexcept {
         selection.restore();

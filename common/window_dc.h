@@ -21,13 +21,15 @@ private:
     HDC dc_;
 };
 
-// The DC of one WM_PAINT; EndPaint validates the region even when drawing failed.
+// The DC of one WM_PAINT, ended with EndPaint once BeginPaint gave one.
 class PaintDc {
 public:
     explicit PaintDc(HWND window) noexcept : window_(window), dc_(::BeginPaint(window, &paint_)) {}
     PaintDc(const PaintDc&) = delete;
     PaintDc& operator=(const PaintDc&) = delete;
-    ~PaintDc() { ::EndPaint(window_, &paint_); }
+    ~PaintDc() {
+        if (dc_) ::EndPaint(window_, &paint_);
+    }
     [[nodiscard]] HDC get() const noexcept { return dc_; }
     [[nodiscard]] const PAINTSTRUCT& paint() const noexcept { return paint_; }
     explicit operator bool() const noexcept { return dc_ != nullptr; }
