@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/path_text.h"
+
 namespace {
 
 // The current directory with a separator after it, or an empty base (folder
@@ -19,7 +21,7 @@ void TakeBaseFolder(char (&base)[MAX_PATH]) noexcept {
         return;
     }
     // A root such as C:\ already ends in a separator.
-    if (base[length - 1] != '\\' && base[length - 1] != '/') {
+    if (!win32::IsPathSeparator(base[length - 1])) {
         base[length] = '\\';
         base[length + 1] = '\0';
     }
@@ -28,7 +30,7 @@ void TakeBaseFolder(char (&base)[MAX_PATH]) noexcept {
 // ArchiveOk for a usable handle, else the result that refuses it.
 ArchiveResult CheckHandle(ArchiveHandle archive) noexcept {
     if (archive == nullptr) return ArchiveErrArgument;
-    if (archive->kind != ArchiveReadingHandle) return ArchiveErrHandleKind;
+    if (archive->kind != kArchiveReadingHandle) return ArchiveErrHandleKind;
     return ArchiveOk;
 }
 
@@ -67,7 +69,7 @@ ArchiveHandle OpenArchive(const void* source, DWORD size, int kind) noexcept {
     ByteSource* bytes = refused ? nullptr : OpenByteSource(source, size, kind);
     state->reader = bytes == nullptr ? nullptr : OpenDirectory(bytes);
     ArchiveHandle archive = nullptr;
-    if (state->reader != nullptr) archive = new (std::nothrow) ArchiveHandleRecord{ArchiveReadingHandle, state};
+    if (state->reader != nullptr) archive = new (std::nothrow) ArchiveHandleRecord{kArchiveReadingHandle, state};
     if (archive == nullptr) {
         if (state->reader != nullptr) CloseDirectory(state->reader);
         delete state;

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <cstdint>
 
+#include "common/unique.h"
+
 // Where OpenArchive reads from (its third argument).
 enum ArchiveSourceKind : int {
     SourceHandle = 1,    // an open OS file handle (a disk file); the archive works on a duplicate
@@ -53,9 +55,9 @@ using ExtractProgressFn = int (*)(DWORD* bytesWritten);
 
 struct ArchiveState;
 
-// What OpenArchive hands out. Only handles of kind ArchiveReadingHandle are
+// What OpenArchive hands out. Only handles of kind kArchiveReadingHandle are
 // accepted by the other operations.
-constexpr std::int32_t ArchiveReadingHandle = 1;
+constexpr std::int32_t kArchiveReadingHandle = 1;
 struct ArchiveHandleRecord {
     std::int32_t kind;
     ArchiveState* state;
@@ -67,3 +69,12 @@ using ArchiveHandle = ArchiveHandleRecord*;
 [[nodiscard]] ArchiveResult ExtractArchiveItem(ArchiveHandle archive, int index, void* target, DWORD length,
                                                int mode, ExtractProgressFn progress) noexcept;
 ArchiveResult CloseArchive(ArchiveHandle archive) noexcept;
+
+// Closes the archive it holds when it ends, on every path.
+struct ArchiveTraits {
+    using Value = ArchiveHandle;
+    static Value Invalid() noexcept { return nullptr; }
+    static bool IsValid(Value v) noexcept { return v != nullptr; }
+    static void Close(Value v) noexcept { static_cast<void>(CloseArchive(v)); }
+};
+using UniqueArchive = win32::Unique<ArchiveTraits>;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -21,24 +22,21 @@ namespace {
 
 ByteSource* OpenByteSource(const void* first, std::uint32_t length, int kind) noexcept {
     if (kind != 1 && kind != 2 && kind != 3) return nullptr;
-    HANDLE handle = INVALID_HANDLE_VALUE;
+    win32::UniqueFile handle;
     if (kind == 1) {
         HANDLE process = ::GetCurrentProcess();
-        if (!::DuplicateHandle(process, const_cast<void*>(first), process, &handle, 0, FALSE,
+        if (!::DuplicateHandle(process, const_cast<void*>(first), process, handle.put(), 0, FALSE,
                                DUPLICATE_SAME_ACCESS)) {
             return nullptr;
         }
     } else if (kind == 2) {
         if (first == nullptr) return nullptr;
-        handle = ::CreateFileA(static_cast<const char*>(first), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return nullptr;
+        handle.reset(::CreateFileA(static_cast<const char*>(first), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!handle) return nullptr;
     }
     auto* source = new (std::nothrow) ByteSource;
-    if (source == nullptr) {
-        if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
-        return nullptr;
-    }
+    if (source == nullptr) return nullptr;
     if (kind == 3) {
         source->isHandle = false;
         source->canSeek = true;
@@ -47,16 +45,15 @@ ByteSource* OpenByteSource(const void* first, std::uint32_t length, int kind) no
         return source;
     }
     source->isHandle = true;
-    source->osHandle = handle;
-    source->canSeek = ::GetFileType(handle) == FILE_TYPE_DISK;
-    source->startOffset = source->canSeek ? CurrentFilePosition(handle) : 0;
+    source->osHandle = std::move(handle);
+    source->canSeek = ::GetFileType(source->osHandle.get()) == FILE_TYPE_DISK;
+    source->startOffset = source->canSeek ? CurrentFilePosition(source->osHandle.get()) : 0;
     return source;
 }
 
 int CloseByteSource(ByteSource* source) noexcept {
     if (source == nullptr) return -1;
-    if (source->isHandle && source->osHandle != INVALID_HANDLE_VALUE) ::CloseHandle(source->osHandle);
-    delete source;
+    delete source;  // closes the handle it holds
     return 0;
 }
 
@@ -66,7 +63,7 @@ std::size_t ReadBytes(void* destination, std::size_t size, std::size_t count, By
     if (wanted > 0xFFFFFFFFull) return 0;
     if (source->isHandle) {
         DWORD got = 0;
-        if (!::ReadFile(source->osHandle, destination, static_cast<DWORD>(wanted), &got, nullptr)) {
+        if (!::ReadFile(source->osHandle.get(), destination, static_cast<DWORD>(wanted), &got, nullptr)) {
             source->readFailed = true;
         }
         return got / size;
@@ -81,24 +78,24 @@ std::size_t ReadBytes(void* destination, std::size_t size, std::size_t count, By
 }
 
 int SeekSource(ByteSource* source, std::int32_t offset, int origin) noexcept {
-    if (source == nullptr) return 19;
+    if (source == nullptr) return kSeekNoDevice;
     if (source->isHandle) {
-        if (!source->canSeek) return 29;
+        if (!source->canSeek) return kSeekNotSeekable;
         DWORD moved = INVALID_SET_FILE_POINTER;
         ::SetLastError(NO_ERROR);
         switch (origin) {
         case 0:
-            moved = ::SetFilePointer(source->osHandle,
+            moved = ::SetFilePointer(source->osHandle.get(),
                                      static_cast<LONG>(source->startOffset + static_cast<std::uint32_t>(offset)),
                                      nullptr, FILE_BEGIN);
             break;
-        case 1: moved = ::SetFilePointer(source->osHandle, offset, nullptr, FILE_CURRENT); break;
-        case 2: moved = ::SetFilePointer(source->osHandle, offset, nullptr, FILE_END); break;
-        default: return 19;
+        case 1: moved = ::SetFilePointer(source->osHandle.get(), offset, nullptr, FILE_CURRENT); break;
+        case 2: moved = ::SetFilePointer(source->osHandle.get(), offset, nullptr, FILE_END); break;
+        default: return kSeekNoDevice;
         }
         // A refused move (a negative position) leaves the file pointer where it
         // was; reading on from there would deliver the wrong bytes.
-        if (moved == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return 22;
+        if (moved == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return kSeekInvalid;
         return 0;
     }
     switch (origin) {
@@ -114,7 +111,7 @@ std::uint32_t TellSource(ByteSource* source) noexcept {
     if (source == nullptr) return 0;
     if (source->isHandle) {
         if (!source->canSeek) return 0;
-        return CurrentFilePosition(source->osHandle) - source->startOffset;
+        return CurrentFilePosition(source->osHandle.get()) - source->startOffset;
     }
     return source->blockPosition;
 }

@@ -8,10 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/unique_handle.h"
+
 struct ByteSource {
     bool isHandle = false;   // kinds 1 and 2
     bool canSeek = false;    // memory always; handles only for disk files
-    HANDLE osHandle = INVALID_HANDLE_VALUE;  // owned: the duplicate (kind 1) or the opened file (kind 2)
+    win32::UniqueFile osHandle;              // the duplicate (kind 1) or the opened file (kind 2)
     bool readFailed = false;                // a ReadFile call failed; never cleared
     std::uint32_t startOffset = 0;          // handle position at opening (seekable handles only)
     const std::uint8_t* block = nullptr;    // memory block, owned by the caller
@@ -26,6 +28,11 @@ int CloseByteSource(ByteSource* source) noexcept;
 // Reads up to `count` items of `size` bytes; returns the number of whole items read.
 [[nodiscard]] std::size_t ReadBytes(void* destination, std::size_t size, std::size_t count,
                                     ByteSource* source) noexcept;
+// SeekSource's results besides 0, in the C library's errno numbering.
+constexpr int kSeekNoDevice = 19;        // no source, or an origin other than 0, 1 and 2
+constexpr int kSeekInvalid = 22;         // the system refused the move (a negative position)
+constexpr int kSeekNotSeekable = 29;     // a handle that is not a disk file
+
 // origin: 0 from the start, 1 from the current position, 2 from the end. 0 on success.
 [[nodiscard]] int SeekSource(ByteSource* source, std::int32_t offset, int origin) noexcept;
 [[nodiscard]] std::uint32_t TellSource(ByteSource* source) noexcept;

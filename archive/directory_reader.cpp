@@ -9,10 +9,10 @@
 
 namespace {
 
-constexpr std::uint32_t EndRecordReach = 0xFFFF;  // how far back the end record may start
-constexpr std::uint32_t SearchStep = 1024;
-constexpr std::uint32_t WindowSize = SearchStep + 4;  // windows overlap by one signature
-constexpr std::uint16_t UtBlockId = 0x5455;           // "UT"
+constexpr std::uint32_t kEndRecordReach = 0xFFFF;  // how far back the end record may start
+constexpr std::uint32_t kSearchStep = 1024;
+constexpr std::uint32_t kWindowSize = kSearchStep + 4;  // windows overlap by one signature
+constexpr std::uint16_t kUtBlockId = 0x5455;           // "UT"
 
 [[nodiscard]] int SeekTo(ByteSource* source, std::uint32_t position) noexcept {
     return SeekSource(source, static_cast<std::int32_t>(position), 0);
@@ -42,7 +42,7 @@ void ApplyUtBlock(const std::uint8_t* field, std::uint32_t length, ArchiveItem* 
     while (position + 4 <= length) {
         const std::uint32_t id = Get16(field + position);
         const std::uint32_t size = Get16(field + position + 2);
-        if (id == UtBlockId) {
+        if (id == kUtBlockId) {
             const std::uint32_t blockEnd = std::min(position + 4 + size, length);
             if (position + 5 > blockEnd) return;
             const std::uint32_t flags = field[position + 4];
@@ -61,13 +61,13 @@ void ApplyUtBlock(const std::uint8_t* field, std::uint32_t length, ArchiveItem* 
     }
 }
 
-constexpr std::uint32_t SpanReadSize = 65536;  // the directory is read in pieces of this size
+constexpr std::uint32_t kSpanReadSize = 65536;  // the directory is read in pieces of this size
 // Offsets of the fields the span walk reads inside a central directory entry.
-constexpr std::uint32_t CentralCompressedSizeAt = 20;
-constexpr std::uint32_t CentralNameLengthAt = 28;
-constexpr std::uint32_t CentralExtraLengthAt = 30;
-constexpr std::uint32_t CentralCommentLengthAt = 32;
-constexpr std::uint32_t CentralLocalHeaderAt = 42;
+constexpr std::uint32_t kCentralCompressedSizeAt = 20;
+constexpr std::uint32_t kCentralNameLengthAt = 28;
+constexpr std::uint32_t kCentralExtraLengthAt = 30;
+constexpr std::uint32_t kCentralCommentLengthAt = 32;
+constexpr std::uint32_t kCentralLocalHeaderAt = 42;
 
 // Reads every entry that the cursor could reach (up to the first unreadable
 // one) in large pieces rather than field by field, and keeps each one's span,
@@ -76,7 +76,7 @@ constexpr std::uint32_t CentralLocalHeaderAt = 42;
     reader->spansRead = true;
     if (reader->entryCount == 0) return ReaderOk;
     reader->spans.reset(new (std::nothrow) ItemSpan[reader->entryCount]);
-    std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[SpanReadSize]);
+    std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[kSpanReadSize]);
     if (!reader->spans || !piece) {
         reader->spans.reset();
         return ReaderOutOfMemory;
@@ -86,22 +86,22 @@ constexpr std::uint32_t CentralLocalHeaderAt = 42;
     std::uint32_t count = 0;
     for (; count < reader->entryCount; ++count) {
         const bool inPiece = offset >= pieceStart && offset - pieceStart <= pieceLength &&
-                             pieceLength - (offset - pieceStart) >= CentralHeaderSize;
+                             pieceLength - (offset - pieceStart) >= kCentralHeaderSize;
         if (!inPiece) {
             pieceStart = offset;
             pieceLength = 0;
             if (SeekTo(reader->source, offset + reader->bytesBefore) != 0) break;
-            pieceLength = static_cast<std::uint32_t>(ReadBytes(piece.get(), 1, SpanReadSize, reader->source));
-            if (pieceLength < CentralHeaderSize) break;
+            pieceLength = static_cast<std::uint32_t>(ReadBytes(piece.get(), 1, kSpanReadSize, reader->source));
+            if (pieceLength < kCentralHeaderSize) break;
         }
         const std::uint8_t* e = piece.get() + (offset - pieceStart);
-        if (Get32(e) != CentralHeaderSignature) break;
-        const std::uint32_t nameLength = Get16(e + CentralNameLengthAt);
+        if (Get32(e) != kCentralHeaderSignature) break;
+        const std::uint32_t nameLength = Get16(e + kCentralNameLengthAt);
         ItemSpan& span = reader->spans[count];
-        span.headerOffset = Get32(e + CentralLocalHeaderAt);
+        span.headerOffset = Get32(e + kCentralLocalHeaderAt);
         span.leastEnd =
-            std::uint64_t{span.headerOffset} + LocalHeaderSize + nameLength + Get32(e + CentralCompressedSizeAt);
-        offset += CentralHeaderSize + nameLength + Get16(e + CentralExtraLengthAt) + Get16(e + CentralCommentLengthAt);
+            std::uint64_t{span.headerOffset} + kLocalHeaderSize + nameLength + Get32(e + kCentralCompressedSizeAt);
+        offset += kCentralHeaderSize + nameLength + Get16(e + kCentralExtraLengthAt) + Get16(e + kCentralCommentLengthAt);
     }
     reader->spanCount = count;
     std::sort(reader->spans.get(), reader->spans.get() + count,
@@ -139,14 +139,14 @@ constexpr std::uint32_t CentralLocalHeaderAt = 42;
 std::uint32_t FindEndRecord(ByteSource* source) noexcept {
     if (SeekSource(source, 0, 2) != 0) return 0;
     const std::uint32_t length = TellSource(source);
-    const std::uint32_t reach = std::min(EndRecordReach, length);
-    std::unique_ptr<std::uint8_t[]> window(new (std::nothrow) std::uint8_t[WindowSize]);
+    const std::uint32_t reach = std::min(kEndRecordReach, length);
+    std::unique_ptr<std::uint8_t[]> window(new (std::nothrow) std::uint8_t[kWindowSize]);
     if (!window) return 0;
     std::uint32_t found = 0;
     std::uint32_t back = 4;
     while (back < reach && found == 0) {
-        back = std::min(back + SearchStep, reach);
-        const std::uint32_t size = std::min(WindowSize, back);
+        back = std::min(back + kSearchStep, reach);
+        const std::uint32_t size = std::min(kWindowSize, back);
         const std::uint32_t windowStart = length - back;
         if (SeekTo(source, windowStart) != 0) break;
         if (ReadBytes(window.get(), size, 1, source) != 1) break;
@@ -215,7 +215,7 @@ int LoadDirectoryEntry(DirectoryReader* reader, char* name, std::uint32_t nameSi
     if (SeekTo(source, reader->cursorOffset + reader->bytesBefore) != 0) return ReaderReadFailed;
     std::uint32_t signature = 0;
     if (ReadU32LE(source, &signature) != ReaderOk) return ReaderReadFailed;
-    if (signature != CentralHeaderSignature) return ReaderDamaged;
+    if (signature != kCentralHeaderSignature) return ReaderDamaged;
 
     DirectoryEntry e;
     int status = ReaderOk;
@@ -261,7 +261,7 @@ int StepToNextItem(DirectoryReader* reader) noexcept {
     if (!reader->cursorValid) return ReaderEndOfList;
     if (reader->cursorIndex + 1 >= reader->entryCount) return ReaderEndOfList;
     const DirectoryEntry& e = reader->entry;
-    reader->cursorOffset += CentralHeaderSize + e.nameLength + e.extraLength + e.commentLength;
+    reader->cursorOffset += kCentralHeaderSize + e.nameLength + e.extraLength + e.commentLength;
     reader->cursorIndex += 1;
     const int status = LoadDirectoryEntry(reader, nullptr, 0);
     reader->cursorValid = status == ReaderOk;
@@ -292,7 +292,7 @@ int VerifyLocalHeader(DirectoryReader* reader, LocalHeaderLayout* layout) noexce
     if (SeekTo(source, e.localHeaderOffset + reader->bytesBefore) != 0) return ReaderReadFailed;
     std::uint32_t signature = 0;
     if (ReadU32LE(source, &signature) != ReaderOk) return ReaderReadFailed;
-    if (signature != LocalHeaderSignature) return ReaderDamaged;
+    if (signature != kLocalHeaderSignature) return ReaderDamaged;
 
     int status = ReaderOk;
     int readStatus = ReaderOk;
@@ -300,9 +300,9 @@ int VerifyLocalHeader(DirectoryReader* reader, LocalHeaderLayout* layout) noexce
     ReadField16(source, &version, &readStatus);
     ReadField16(source, &flags, &readStatus);
     ReadField16(source, &method, &readStatus);
-    if (readStatus == ReaderOk && (method != e.method || (method != 0 && method != 8))) status = ReaderDamaged;
+    if (readStatus == ReaderOk && (method != e.method || (method != kMethodStored && method != kMethodDeflated))) status = ReaderDamaged;
     ReadField32(source, &dosDateTime, &readStatus);
-    const bool descriptor = (flags & 8) != 0;
+    const bool descriptor = (flags & kFlagDataDescriptor) != 0;
     const std::uint32_t expected[3] = {e.crc32, e.compressedSize, e.uncompressedSize};
     for (std::uint32_t want : expected) {
         std::uint32_t value = 0;
@@ -316,23 +316,35 @@ int VerifyLocalHeader(DirectoryReader* reader, LocalHeaderLayout* layout) noexce
     if (readStatus != ReaderOk) return ReaderReadFailed;
     if (status == ReaderOk) {
         const std::uint64_t end =
-            std::uint64_t{e.localHeaderOffset} + LocalHeaderSize + nameLength + extraLength + e.compressedSize;
+            std::uint64_t{e.localHeaderOffset} + kLocalHeaderSize + nameLength + extraLength + e.compressedSize;
         status = CheckItemSpan(reader, e.localHeaderOffset, end);
     }
 
-    layout->extraOffset = e.localHeaderOffset + LocalHeaderSize + nameLength;
+    layout->extraOffset = e.localHeaderOffset + kLocalHeaderSize + nameLength;
     layout->extraSize = extraLength;
     layout->nameAndExtraSize = nameLength + extraLength;
     return status;
 }
 
+// Bits of an entry's external attributes: the DOS attributes in the low byte,
+// the Unix mode in the high 16 bits.
+constexpr std::uint32_t kDosReadOnly = 0x1u;
+constexpr std::uint32_t kDosHidden = 0x2u;
+constexpr std::uint32_t kDosSystem = 0x4u;
+constexpr std::uint32_t kDosDirectory = 0x10u;
+constexpr std::uint32_t kDosArchive = 0x20u;
+constexpr std::uint32_t kUnixDirectory = 0x40000000u;   // S_IFDIR (040000) << 16
+constexpr std::uint32_t kUnixOwnerWrite = 0x00800000u;  // S_IWUSR (0200) << 16
+
 DWORD AttributesFromExternal(std::uint32_t a) noexcept {
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;
-    if ((a & 0x40000000u) != 0 || (a & 0x10u) != 0) attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL;
-    if ((a & 0x20u) != 0) attributes |= FILE_ATTRIBUTE_ARCHIVE;
-    if ((a & 0x2u) != 0) attributes |= FILE_ATTRIBUTE_HIDDEN;
-    if ((a & 0x00800000u) == 0 || (a & 0x1u) != 0) attributes |= FILE_ATTRIBUTE_READONLY;
-    if ((a & 0x4u) != 0) attributes |= FILE_ATTRIBUTE_SYSTEM;
+    if ((a & kUnixDirectory) != 0 || (a & kDosDirectory) != 0) {
+        attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL;
+    }
+    if ((a & kDosArchive) != 0) attributes |= FILE_ATTRIBUTE_ARCHIVE;
+    if ((a & kDosHidden) != 0) attributes |= FILE_ATTRIBUTE_HIDDEN;
+    if ((a & kUnixOwnerWrite) == 0 || (a & kDosReadOnly) != 0) attributes |= FILE_ATTRIBUTE_READONLY;
+    if ((a & kDosSystem) != 0) attributes |= FILE_ATTRIBUTE_SYSTEM;
     return attributes;
 }
 

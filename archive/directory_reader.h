@@ -64,11 +64,17 @@ struct LocalHeaderLayout {
     std::uint32_t nameAndExtraSize = 0;  // local name length + local extra field length
 };
 
-constexpr std::uint32_t LocalHeaderSignature = 0x04555550;    // 50 55 55 04
-constexpr std::uint32_t CentralHeaderSignature = 0x02014B50;  // 50 4B 01 02
-constexpr std::uint32_t EndRecordSignature = 0x06054B50;      // 50 4B 05 06
-constexpr std::uint32_t CentralHeaderSize = 46;
-constexpr std::uint32_t LocalHeaderSize = 30;
+constexpr std::uint32_t kLocalHeaderSignature = 0x04555550;    // 50 55 55 04
+constexpr std::uint32_t kCentralHeaderSignature = 0x02014B50;  // 50 4B 01 02
+constexpr std::uint32_t kEndRecordSignature = 0x06054B50;      // 50 4B 05 06
+constexpr std::uint32_t kCentralHeaderSize = 46;
+constexpr std::uint32_t kLocalHeaderSize = 30;
+
+// Compression methods the reader accepts.
+constexpr std::uint32_t kMethodStored = 0;
+constexpr std::uint32_t kMethodDeflated = 8;
+// General-purpose flag bit 3: sizes and CRC follow the data in a descriptor.
+constexpr std::uint32_t kFlagDataDescriptor = 1u << 3;
 
 // Source position of the end record nearest the end; 0 when there is none.
 [[nodiscard]] std::uint32_t FindEndRecord(ByteSource* source) noexcept;

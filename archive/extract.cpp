@@ -3,24 +3,24 @@
 #include "archive/item_stream.h"
 #include "archive/stored_name.h"
 #include "setup/create_folder_path.h"
-#include "setup/win32_raii.h"
+#include "common/unique_handle.h"
 
 #include <cstring>
 #include <string_view>
 
 namespace {
 
-constexpr std::uint32_t ChunkSize = 16384;
-constexpr std::size_t PathCapacity = MAX_PATH;  // 259 characters and the terminator
-constexpr std::size_t PartLimit = 255;          // longest folder, file-name or extension part
+constexpr std::uint32_t kChunkSize = 16384;
+constexpr std::size_t kPathCapacity = MAX_PATH;  // 259 characters and the terminator
+constexpr std::size_t kPartLimit = 255;          // longest folder, file-name or extension part
 // Attributes that do not stand in the way of replacing a file.
-constexpr DWORD PlainAttributes = FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE;
+constexpr DWORD kPlainAttributes = FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE;
 
 // Joins `first` and `second` into `out`; false when the result would not fit.
-bool JoinPath(char (&out)[PathCapacity], const char* first, const char* second) noexcept {
+bool JoinPath(char (&out)[kPathCapacity], const char* first, const char* second) noexcept {
     const std::size_t a = std::strlen(first);
     const std::size_t b = std::strlen(second);
-    if (a + b >= PathCapacity) return false;
+    if (a + b >= kPathCapacity) return false;
     std::memcpy(out, first, a);
     std::memcpy(out + a, second, b + 1);
     return true;
@@ -28,9 +28,9 @@ bool JoinPath(char (&out)[PathCapacity], const char* first, const char* second) 
 
 // The drive and folder part of `target` ("C:\A\B\" of "C:\A\B\x.txt") into
 // `folder`; false when the path or one of its parts is too long to handle.
-bool FolderPartOf(const char* target, char (&folder)[PathCapacity]) noexcept {
+bool FolderPartOf(const char* target, char (&folder)[kPathCapacity]) noexcept {
     const std::size_t length = std::strlen(target);
-    if (length >= PathCapacity) return false;
+    if (length >= kPathCapacity) return false;
     std::size_t drive = 0;
     if (length >= 2 && target[1] == ':' && !::IsDBCSLeadByte(static_cast<BYTE>(target[0]))) drive = 2;
     std::size_t nameStart = drive;  // just after the last separator
@@ -49,7 +49,7 @@ bool FolderPartOf(const char* target, char (&folder)[PathCapacity]) noexcept {
         }
     }
     const std::size_t nameEnd = lastDot == std::string_view::npos ? length : lastDot;
-    if (nameStart - drive > PartLimit || nameEnd - nameStart > PartLimit || length - nameEnd > PartLimit) {
+    if (nameStart - drive > kPartLimit || nameEnd - nameStart > kPartLimit || length - nameEnd > kPartLimit) {
         return false;
     }
     std::memcpy(folder, target, nameStart);
@@ -63,10 +63,10 @@ enum class CopyOutcome { Copied, DataDamaged, WriteFailed };
 // every byte was read, written and matched the stored CRC-32.
 CopyOutcome CopyItemData(DirectoryReader* reader, HANDLE output, ExtractProgressFn progress) noexcept {
     static_cast<void>(OpenItemData(reader));  // a failed open shows as a failing read
-    std::uint8_t chunk[ChunkSize];
+    std::uint8_t chunk[kChunkSize];
     CopyOutcome outcome = CopyOutcome::Copied;
     for (;;) {
-        const int n = ReadItemData(reader, chunk, ChunkSize);
+        const int n = ReadItemData(reader, chunk, kChunkSize);
         if (n < 0) {
             outcome = CopyOutcome::DataDamaged;
             break;
@@ -97,7 +97,7 @@ ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* 
 
     if ((item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         if (mode == TargetHandle) return ArchiveOk;
-        char folder[PathCapacity];
+        char folder[kPathCapacity];
         if (!StoredNameStaysInside(item.name) || !JoinPath(folder, state->baseFolder, item.name)) {
             return ArchiveErrOpenFile;
         }
@@ -107,13 +107,13 @@ ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* 
 
     win32::UniqueFile ownedFile;
     HANDLE output = INVALID_HANDLE_VALUE;
-    char path[PathCapacity] = "";
+    char path[kPathCapacity] = "";
     if (mode == TargetHandle) {
         output = static_cast<HANDLE>(target);
     } else {
         const char* wanted = static_cast<const char*>(target);
         if (wanted != nullptr && wanted[0] != '\0') {
-            char folder[PathCapacity];
+            char folder[kPathCapacity];
             if (!FolderPartOf(wanted, folder)) return ArchiveErrOpenFile;
             // Creating walks every component of the path; most items land in a
             // folder that already exists, which one look answers.
@@ -131,7 +131,7 @@ ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* 
         ownedFile.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!ownedFile) {
             const DWORD existing = ::GetFileAttributesA(path);
-            if (existing != INVALID_FILE_ATTRIBUTES && (existing & ~PlainAttributes) != 0) {
+            if (existing != INVALID_FILE_ATTRIBUTES && (existing & ~kPlainAttributes) != 0) {
                 ::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
             }
             ownedFile.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,

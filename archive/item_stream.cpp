@@ -9,7 +9,7 @@
 #include <new>
 
 struct ItemStream {
-    std::uint8_t* input = nullptr;      // ItemInputBufferSize bytes (handle sources read through it)
+    std::uint8_t* input = nullptr;      // kItemInputBufferSize bytes (handle sources read through it)
     z_stream zs{};                      // windows over the input buffer and the caller's buffer
     std::uint32_t dataPosition = 0;     // archive offset of the next compressed byte
     bool inflateReady = false;
@@ -44,7 +44,7 @@ namespace {
         n = s->compressedLeft;
         s->zs.next_in = const_cast<Bytef*>(block->block + position);
     } else {
-        n = std::min(ItemInputBufferSize, s->compressedLeft);
+        n = std::min(kItemInputBufferSize, s->compressedLeft);
         if (SeekSource(s->source, static_cast<std::int32_t>(position), 0) != 0) return ReaderReadFailed;
         if (ReadBytes(s->input, n, 1, s->source) != 1) return ReaderReadFailed;
         s->zs.next_in = s->input;
@@ -64,7 +64,7 @@ int OpenItemData(DirectoryReader* reader) noexcept {
     if (VerifyLocalHeader(reader, &layout) != ReaderOk) return ReaderDamaged;
     auto* s = new (std::nothrow) ItemStream;
     if (s == nullptr) return ReaderOutOfMemory;
-    s->input = new (std::nothrow) std::uint8_t[ItemInputBufferSize];
+    s->input = new (std::nothrow) std::uint8_t[kItemInputBufferSize];
     if (s->input == nullptr) {
         delete s;
         return ReaderOutOfMemory;
@@ -75,10 +75,10 @@ int OpenItemData(DirectoryReader* reader) noexcept {
     s->method = e.method;
     s->compressedLeft = e.compressedSize;
     s->uncompressedLeft = e.uncompressedSize;
-    s->dataPosition = e.localHeaderOffset + LocalHeaderSize + layout.nameAndExtraSize;
+    s->dataPosition = e.localHeaderOffset + kLocalHeaderSize + layout.nameAndExtraSize;
     s->source = reader->source;
     s->bytesBefore = reader->bytesBefore;
-    if (s->method == 8) {
+    if (s->method == kMethodDeflated) {
         // A failed initialisation shows as zlib's error on the first read.
         s->inflateReady = inflateInit2(&s->zs, -MAX_WBITS) == Z_OK;
     }
@@ -103,7 +103,7 @@ int ReadItemData(DirectoryReader* reader, void* buffer, std::uint32_t length) no
             const int status = Refill(s);
             if (status != ReaderOk) return status;
         }
-        if (s->method == 0) {
+        if (s->method == kMethodStored) {
             // Stored data that ends before its declared size: nothing more will
             // come, so the item is damaged rather than merely short.
             if (s->zs.avail_in == 0) return ReaderDamaged;
@@ -116,7 +116,7 @@ int ReadItemData(DirectoryReader* reader, void* buffer, std::uint32_t length) no
             s->zs.avail_out -= k;
             s->uncompressedLeft -= k;
             delivered += k;
-        } else if (s->method == 8) {
+        } else if (s->method == kMethodDeflated) {
             Bytef* const start = s->zs.next_out;
             const int result = inflate(&s->zs, Z_SYNC_FLUSH);
             const auto produced = static_cast<std::uint32_t>(s->zs.next_out - start);

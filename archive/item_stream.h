@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-constexpr std::uint32_t ItemInputBufferSize = 16384;
+constexpr std::uint32_t kItemInputBufferSize = 16384;
 
 // Opens the item under the cursor (closing a stream still open).
 [[nodiscard]] int OpenItemData(DirectoryReader* reader) noexcept;

@@ -1,8 +1,7 @@
 #include "archive/stored_name.h"
+#include "common/path_text.h"
 
 namespace {
-
-bool IsSeparator(char c) noexcept { return c == '\\' || c == '/'; }
 
 char AsciiUpper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -58,11 +57,11 @@ bool EndsInDotOrBlank(const char* begin, const char* end) noexcept {
 
 bool StoredNameStaysInside(const char* name) noexcept {
     if (name == nullptr) return false;
-    if (IsSeparator(name[0])) return false;
+    if (win32::IsPathSeparator(name[0])) return false;
     const char* component = name;
     for (const char* p = name;; ++p) {
         if (*p == ':') return false;
-        if (*p == '\0' || IsSeparator(*p)) {
+        if (*p == '\0' || win32::IsPathSeparator(*p)) {
             if (EndsInDotOrBlank(component, p) || IsDeviceName(component, p)) return false;
             if (*p == '\0') break;
             component = p + 1;

@@ -14,7 +14,13 @@
 #include <atomic>
 #include <vector>
 
+#include "common/com_ref.h"
+#include "common/memory_surface.h"
+#include "common/unique_handle.h"
 #include "picture/window_wrapper.h"
+
+// The byte that ends a GIF stream.
+constexpr BYTE kGifTrailer = 0x3B;
 
 // Classification of the block at the walker's position.
 enum GifBlockKind {
@@ -91,13 +97,13 @@ public:
     // Read-only inspection (makers' tool and tests).
     [[nodiscard]] DWORD FrameCount() const noexcept { return static_cast<DWORD>(frames.size()); }
     [[nodiscard]] const GifFrame& Frame(DWORD index) const noexcept { return frames[index]; }
-    [[nodiscard]] HDC SurfaceDc() const noexcept { return memDC; }
+    [[nodiscard]] HDC SurfaceDc() const noexcept { return surface.dc.get(); }
     [[nodiscard]] int PictureWidth() const noexcept { return pictureWidth; }
     [[nodiscard]] int PictureHeight() const noexcept { return pictureHeight; }
     [[nodiscard]] bool IsGif() const noexcept { return isGif; }
-    [[nodiscard]] bool HasStill() const noexcept { return picture != nullptr; }
+    [[nodiscard]] bool HasStill() const noexcept { return static_cast<bool>(picture); }
     [[nodiscard]] bool IsReady() const noexcept { return ready; }
-    [[nodiscard]] bool IsThreadRunning() const noexcept { return thread != nullptr; }
+    [[nodiscard]] bool IsThreadRunning() const noexcept { return static_cast<bool>(thread); }
     [[nodiscard]] COLORREF BackgroundColor() const noexcept { return backgroundColor; }
     [[nodiscard]] DWORD CurrentFrame() const noexcept { return currentFrame.load(); }
     // Number of frames the animation has drawn since the control was made.
@@ -169,7 +175,7 @@ private:
 
     // Load results.
     std::vector<GifFrame> frames;
-    IPicture* picture = nullptr;
+    win32::ComRef<IPicture> picture;
     bool isGif = false;
     int pictureWidth = 0;
     int pictureHeight = 0;
@@ -178,14 +184,11 @@ private:
     COLORREF backgroundColor = 0xFFFFFF;
     std::atomic<DWORD> currentFrame{0};
     std::atomic<DWORD> framesDrawn{0};
-    HDC memDC = nullptr;
-    HBITMAP memBitmap = nullptr;
-    HGDIOBJ memOldBitmap = nullptr;
-    HDC saveDC = nullptr;
-    HBITMAP saveBitmap = nullptr;
-    HGDIOBJ saveOldBitmap = nullptr;
-    HANDLE thread = nullptr;
-    HANDLE stopEvent = nullptr;
+    win32::MemorySurface surface;
+    // The area under a frame with disposal 3, put back when the frame is disposed.
+    win32::MemorySurface savedArea;
+    win32::UniqueHandle thread;
+    win32::UniqueHandle stopEvent;
     std::atomic<bool> stopRequested{false};
     bool ready = false;
     // Keeps frame drawing and the paint copy off the surface at the same time.

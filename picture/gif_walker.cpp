@@ -8,7 +8,6 @@ namespace {
 
 constexpr BYTE kExtensionIntroducer = 0x21;
 constexpr BYTE kImageSeparator = 0x2C;
-constexpr BYTE kTrailer = 0x3B;
 constexpr BYTE kApplicationLabel = 0xFF;
 constexpr BYTE kCommentLabel = 0xFE;
 constexpr BYTE kGraphicControlLabel = 0xF9;
@@ -60,7 +59,7 @@ GifBlockKind CAnimatedPictureWnd::BlockKindAt() const noexcept {
     BYTE introducer = 0;
     if (!ByteAt(position, introducer)) return Unrecognized;
     if (introducer == kImageSeparator) return ImageDescriptor;
-    if (introducer == kTrailer) return Trailer;
+    if (introducer == kGifTrailer) return Trailer;
     if (introducer != kExtensionIntroducer) return Unrecognized;
     BYTE label = 0;
     if (position == 0xFFFFFFFFu || !ByteAt(position + 1, label)) return Unrecognized;

@@ -5,7 +5,9 @@
 #include <process.h>
 
 #include "picture/animated_picture_wnd.h"
-#include "setup/win32_raii.h"
+#include "common/critical_section_lock.h"
+#include "common/unique_gdi.h"
+#include "common/window_dc.h"
 
 namespace {
 
@@ -15,18 +17,6 @@ constexpr DWORD kThreadStopWaitMs = 5000;
 constexpr DWORD kDelayUnitMs = 10;
 constexpr DWORD kShortDelayMs = 100;
 constexpr DWORD kShortestDelay = 5;
-
-// Holds the surface lock for one scope.
-class SurfaceLock {
-public:
-    explicit SurfaceLock(CRITICAL_SECTION& lock) noexcept : lock_(lock) { ::EnterCriticalSection(&lock_); }
-    SurfaceLock(const SurfaceLock&) = delete;
-    SurfaceLock& operator=(const SurfaceLock&) = delete;
-    ~SurfaceLock() { ::LeaveCriticalSection(&lock_); }
-
-private:
-    CRITICAL_SECTION& lock_;
-};
 
 // Renders the whole picture into the given rectangle of dc. HIMETRIC y runs
 // upwards, so the source starts at the top edge and has a negative height.
@@ -57,18 +47,13 @@ bool CAnimatedPictureWnd::PrepareBuffer(int width, int height) noexcept {
     win32::WindowDc windowDc(window);
     if (!windowDc) return false;
 
-    SurfaceLock lock(surfaceLock);
+    win32::CriticalSectionLock lock(surfaceLock);
     ReleaseSurface();
-    win32::UniqueMemoryDc dc(::CreateCompatibleDC(windowDc.get()));
-    win32::UniqueGdiObject bitmap(::CreateCompatibleBitmap(windowDc.get(), width, height));
-    if (!dc || !bitmap) return false;
-    memOldBitmap = ::SelectObject(dc.get(), bitmap.get());
-    memDC = dc.release();
-    memBitmap = static_cast<HBITMAP>(bitmap.release());
+    if (!surface.create(windowDc.get(), width, height)) return false;
 
     backgroundColor = ::GetSysColor(COLOR_BTNFACE);
     RECT all{0, 0, width, height};
-    ::FillRect(memDC, &all, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1)));
+    ::FillRect(surface.dc.get(), &all, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1)));
     ready = true;
     return true;
 }
@@ -77,50 +62,46 @@ void CAnimatedPictureWnd::Play() noexcept {
     if (!ready) return;
     if (HasAnimation()) {
         // One thread at a time; without a stop event it could never be cut short.
-        if (thread != nullptr || stopEvent == nullptr) return;
+        if (thread || !stopEvent) return;
         uintptr_t started = ::_beginthreadex(nullptr, 0, &CAnimatedPictureWnd::AnimationThread, this, 0, nullptr);
-        thread = reinterpret_cast<HANDLE>(started);
+        thread.reset(reinterpret_cast<HANDLE>(started));
         return;
     }
     if (DrawStill()) InvalidateWindow();
 }
 
 bool CAnimatedPictureWnd::DrawStill() noexcept {
-    if (picture == nullptr) return false;
-    SurfaceLock lock(surfaceLock);
-    if (memDC == nullptr) return false;
+    if (!picture) return false;
+    win32::CriticalSectionLock lock(surfaceLock);
+    if (!surface) return false;
     FillSurface(RECT{0, 0, pictureWidth, pictureHeight}, backgroundColor);
-    return RenderPicture(picture, memDC, 0, 0, pictureWidth, pictureHeight);
+    return RenderPicture(picture.get(), surface.dc.get(), 0, 0, pictureWidth, pictureHeight);
 }
 
 void CAnimatedPictureWnd::StopThread() noexcept {
     stopRequested.store(true);
-    if (stopEvent != nullptr) ::SetEvent(stopEvent);
-    if (thread != nullptr) {
-        if (::WaitForSingleObject(thread, kThreadStopWaitMs) == WAIT_TIMEOUT) {
+    if (stopEvent) ::SetEvent(stopEvent.get());
+    if (thread) {
+        if (::WaitForSingleObject(thread.get(), kThreadStopWaitMs) == WAIT_TIMEOUT) {
             // A frame is still being drawn: the frames and the surface must
             // outlive the thread, so wait for it to see the request.
-            ::WaitForSingleObject(thread, INFINITE);
+            ::WaitForSingleObject(thread.get(), INFINITE);
         }
-        ::CloseHandle(thread);
-        thread = nullptr;
+        thread.reset();
     }
-    if (stopEvent != nullptr) ::ResetEvent(stopEvent);
+    if (stopEvent) ::ResetEvent(stopEvent.get());
     stopRequested.store(false);
 }
 
 void CAnimatedPictureWnd::Stop() noexcept {
     StopThread();
-    if (picture != nullptr) {
-        picture->Release();
-        picture = nullptr;
-    }
+    picture.reset();
     for (GifFrame& frame : frames) {
         if (frame.picture != nullptr) frame.picture->Release();
     }
     std::vector<GifFrame>().swap(frames);
     {
-        SurfaceLock lock(surfaceLock);
+        win32::CriticalSectionLock lock(surfaceLock);
         ReleaseSurface();
         ReleaseSavedArea();
     }
@@ -135,31 +116,14 @@ void CAnimatedPictureWnd::Stop() noexcept {
     backgroundColor = 0xFFFFFF;
 }
 
-void CAnimatedPictureWnd::ReleaseSurface() noexcept {
-    if (memDC == nullptr) return;
-    ::SelectObject(memDC, memOldBitmap);
-    ::DeleteDC(memDC);
-    ::DeleteObject(memBitmap);
-    memDC = nullptr;
-    memBitmap = nullptr;
-    memOldBitmap = nullptr;
-}
+void CAnimatedPictureWnd::ReleaseSurface() noexcept { surface.reset(); }
 
-void CAnimatedPictureWnd::ReleaseSavedArea() noexcept {
-    if (saveDC != nullptr) {
-        if (saveOldBitmap != nullptr) ::SelectObject(saveDC, saveOldBitmap);
-        ::DeleteDC(saveDC);
-    }
-    if (saveBitmap != nullptr) ::DeleteObject(saveBitmap);
-    saveDC = nullptr;
-    saveBitmap = nullptr;
-    saveOldBitmap = nullptr;
-}
+void CAnimatedPictureWnd::ReleaseSavedArea() noexcept { savedArea.reset(); }
 
 void CAnimatedPictureWnd::FillSurface(const RECT& area, COLORREF color) noexcept {
     win32::UniqueGdiObject brush(::CreateSolidBrush(color));
     if (!brush) return;
-    ::FillRect(memDC, &area, static_cast<HBRUSH>(brush.get()));
+    ::FillRect(surface.dc.get(), &area, static_cast<HBRUSH>(brush.get()));
 }
 
 void CAnimatedPictureWnd::InvalidateWindow() noexcept {
@@ -168,24 +132,24 @@ void CAnimatedPictureWnd::InvalidateWindow() noexcept {
 }
 
 COLORREF CAnimatedPictureWnd::SurfacePixel(int x, int y) noexcept {
-    SurfaceLock lock(surfaceLock);
-    if (memDC == nullptr) return CLR_INVALID;
-    return ::GetPixel(memDC, x, y);
+    win32::CriticalSectionLock lock(surfaceLock);
+    if (!surface) return CLR_INVALID;
+    return ::GetPixel(surface.dc.get(), x, y);
 }
 
 // Applies the disposal method of frame index once its delay is over.
 void CAnimatedPictureWnd::DisposeFrame(DWORD index) noexcept {
     if (index >= frames.size()) return;
     const GifFrame& frame = frames[index];
-    SurfaceLock lock(surfaceLock);
-    if (memDC == nullptr) return;
+    win32::CriticalSectionLock lock(surfaceLock);
+    if (!surface) return;
     if (frame.disposal == 2) {
         FillSurface(RECT{static_cast<LONG>(frame.left), static_cast<LONG>(frame.top),
                          static_cast<LONG>(frame.left + frame.width), static_cast<LONG>(frame.top + frame.height)},
                     backgroundColor);
-    } else if (saveDC != nullptr && frame.disposal == 3) {
-        ::BitBlt(memDC, static_cast<int>(frame.left), static_cast<int>(frame.top), static_cast<int>(frame.width),
-                 static_cast<int>(frame.height), saveDC, 0, 0, SRCCOPY);
+    } else if (savedArea && frame.disposal == 3) {
+        ::BitBlt(surface.dc.get(), static_cast<int>(frame.left), static_cast<int>(frame.top),
+                 static_cast<int>(frame.width), static_cast<int>(frame.height), savedArea.dc.get(), 0, 0, SRCCOPY);
         ReleaseSavedArea();
     }
 }
@@ -199,24 +163,18 @@ bool CAnimatedPictureWnd::DrawCurrentFrame() noexcept {
     const GifFrame& frame = frames[index];
     bool rendered = false;
     {
-        SurfaceLock lock(surfaceLock);
-        if (memDC == nullptr) return false;
+        win32::CriticalSectionLock lock(surfaceLock);
+        if (!surface) return false;
         if (index == 0) FillSurface(RECT{0, 0, pictureWidth, pictureHeight}, backgroundColor);
         if (frame.picture == nullptr) return false;
         if (frame.disposal == 3) {
             ReleaseSavedArea();
-            win32::UniqueMemoryDc dc(::CreateCompatibleDC(memDC));
-            win32::UniqueGdiObject bitmap(
-                ::CreateCompatibleBitmap(memDC, static_cast<int>(frame.width), static_cast<int>(frame.height)));
-            if (dc && bitmap) {
-                saveOldBitmap = ::SelectObject(dc.get(), bitmap.get());
-                saveDC = dc.release();
-                saveBitmap = static_cast<HBITMAP>(bitmap.release());
-                ::BitBlt(saveDC, 0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height), memDC,
-                         static_cast<int>(frame.left), static_cast<int>(frame.top), SRCCOPY);
+            if (savedArea.create(surface.dc.get(), static_cast<int>(frame.width), static_cast<int>(frame.height))) {
+                ::BitBlt(savedArea.dc.get(), 0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height),
+                         surface.dc.get(), static_cast<int>(frame.left), static_cast<int>(frame.top), SRCCOPY);
             }
         }
-        rendered = RenderPicture(frame.picture, memDC, static_cast<LONG>(frame.left), static_cast<LONG>(frame.top),
+        rendered = RenderPicture(frame.picture, surface.dc.get(), static_cast<LONG>(frame.left), static_cast<LONG>(frame.top),
                                  static_cast<LONG>(frame.width), static_cast<LONG>(frame.height));
     }
     framesDrawn.fetch_add(1);
@@ -242,7 +200,7 @@ void CAnimatedPictureWnd::RunAnimation() noexcept {
         if (index < frames.size() && frames[index].picture != nullptr) {
             if (DrawCurrentFrame()) InvalidateWindow();
             if (stopRequested.load()) return;
-            ::WaitForSingleObject(stopEvent, FrameWaitMs(frames[index].delay));
+            ::WaitForSingleObject(stopEvent.get(), FrameWaitMs(frames[index].delay));
             if (stopRequested.load()) return;
             DisposeFrame(index);
         } else {
@@ -253,10 +211,10 @@ void CAnimatedPictureWnd::RunAnimation() noexcept {
 }
 
 bool CAnimatedPictureWnd::DrawFramesThrough(DWORD index) noexcept {
-    if (!ready || thread != nullptr) return false;
+    if (!ready || thread) return false;
     if (!HasAnimation()) return index == 0 && DrawStill();
     {
-        SurfaceLock lock(surfaceLock);
+        win32::CriticalSectionLock lock(surfaceLock);
         ReleaseSavedArea();
     }
     currentFrame.store(0);
@@ -272,14 +230,10 @@ bool CAnimatedPictureWnd::DrawFramesThrough(DWORD index) noexcept {
 LRESULT CAnimatedPictureWnd::OnPaint() noexcept {
     HWND window = m_hWnd;
     if (!::GetUpdateRect(window, nullptr, FALSE)) return 0;
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(window, &paint);
-    if (dc == nullptr) return E_FAIL;
-    {
-        SurfaceLock lock(surfaceLock);
-        if (memDC != nullptr) ::BitBlt(dc, 0, 0, pictureWidth, pictureHeight, memDC, 0, 0, SRCCOPY);
-    }
-    ::EndPaint(window, &paint);
+    win32::PaintDc dc(window);
+    if (!dc) return E_FAIL;
+    win32::CriticalSectionLock lock(surfaceLock);
+    if (surface) ::BitBlt(dc.get(), 0, 0, pictureWidth, pictureHeight, surface.dc.get(), 0, 0, SRCCOPY);
     return 0;
 }
 

@@ -6,12 +6,12 @@ CAnimatedPictureWnd::CAnimatedPictureWnd() noexcept {
     ::InitializeCriticalSection(&surfaceLock);
     // Manual reset: a stop that comes before the thread reaches its wait still
     // ends that wait at once.
-    stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    stopEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
 }
 
 CAnimatedPictureWnd::~CAnimatedPictureWnd() {
     Stop();
-    if (stopEvent != nullptr) ::CloseHandle(stopEvent);
+    stopEvent.reset();
     ::DeleteCriticalSection(&surfaceLock);
 }
 

@@ -7,7 +7,9 @@
 
 #include "picture/animated_picture_wnd.h"
 #include "setup/setup_state.h"
-#include "setup/win32_raii.h"
+#include "common/com_ref.h"
+#include "common/unique_global.h"
+#include "common/window_dc.h"
 
 namespace {
 
@@ -26,19 +28,15 @@ bool HasGifSignature(const BYTE* bytes, DWORD size) noexcept {
 
 // Decodes one picture from the stream over block. With deleteOnRelease the
 // block is taken over and freed on every path.
-[[nodiscard]] IPicture* DecodePicture(HGLOBAL block, DWORD size, bool deleteOnRelease) noexcept {
+[[nodiscard]] win32::ComRef<IPicture> DecodePicture(HGLOBAL block, DWORD size, bool deleteOnRelease) noexcept {
+    win32::UniqueGlobal taken(deleteOnRelease ? block : nullptr);
     win32::ComRef<IStream> stream;
-    if (::CreateStreamOnHGlobal(block, deleteOnRelease ? TRUE : FALSE, stream.put()) != S_OK) {
-        if (deleteOnRelease) ::GlobalFree(block);
-        return nullptr;
-    }
-    IPicture* decoded = nullptr;
+    if (::CreateStreamOnHGlobal(block, deleteOnRelease ? TRUE : FALSE, stream.put()) != S_OK) return {};
+    static_cast<void>(taken.release());  // the stream frees the block from here on
+    win32::ComRef<IPicture> decoded;
     HRESULT hr = ::OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, IID_IPicture,
-                                  reinterpret_cast<void**>(&decoded));
-    if (hr != S_OK) {
-        if (decoded != nullptr) decoded->Release();
-        return nullptr;
-    }
+                                  reinterpret_cast<void**>(decoded.put()));
+    if (hr != S_OK) return {};
     return decoded;
 }
 
@@ -135,7 +133,7 @@ BOOL CAnimatedPictureWnd::LoadFromMemory(HGLOBAL block, DWORD size) noexcept {
 // size; any other picture gets its size from the decoder's HIMETRIC extent.
 BOOL CAnimatedPictureWnd::LoadStill(HGLOBAL block, DWORD size, bool fromGif) noexcept {
     picture = DecodePicture(block, size, false);
-    if (picture == nullptr) return FALSE;
+    if (!picture) return FALSE;
     if (!fromGif) {
         OLE_XSIZE_HIMETRIC himetricWidth = 0;
         OLE_YSIZE_HIMETRIC himetricHeight = 0;
@@ -157,23 +155,22 @@ BOOL CAnimatedPictureWnd::LoadFrames() noexcept {
     for (;;) {
         DWORD streamSize = 0;
         FrameValues values{};
-        HGLOBAL frameStream = ExtractFrame(streamSize, values);
-        if (frameStream == nullptr) break;
-        if (!HasColourTable(values)) {
-            // Left out like a frame the decoder rejects, without asking the
-            // decoder, which cannot survive an image without any colours.
-            ::GlobalFree(frameStream);
-            continue;
-        }
-        IPicture* decoded = DecodePicture(frameStream, streamSize, true);
-        if (decoded == nullptr) continue;
-        GifFrame frame{decoded, values.width, values.height, values.left, values.top, values.delay, values.disposal};
+        win32::UniqueGlobal frameStream(ExtractFrame(streamSize, values));
+        if (!frameStream) break;
+        // Left out like a frame the decoder rejects, without asking the
+        // decoder, which cannot survive an image without any colours.
+        if (!HasColourTable(values)) continue;
+        win32::ComRef<IPicture> decoded = DecodePicture(frameStream.release(), streamSize, true);
+        if (!decoded) continue;
+        GifFrame frame{decoded.get(), values.width, values.height, values.left, values.top, values.delay,
+                       values.disposal};
         try {
             frames.push_back(frame);
         } catch (const std::bad_alloc&) {
-            decoded->Release();
             break;  // keep the frames decoded so far
         }
+        // The record holds the reference from here on; Stop releases it.
+        static_cast<void>(decoded.release());
     }
     if (frames.empty()) return FALSE;
     return PrepareBuffer(pictureWidth, pictureHeight) ? TRUE : FALSE;
@@ -209,7 +206,7 @@ HGLOBAL CAnimatedPictureWnd::ExtractFrame(DWORD& streamSize, FrameValues& values
     BYTE* out = static_cast<BYTE*>(block);  // a fixed block's handle is its address
     std::memcpy(out, data, head);
     std::memcpy(out + head, data + values.offset, values.extent);
-    out[head + values.extent] = 0x3B;
+    out[head + values.extent] = kGifTrailer;
     streamSize = static_cast<DWORD>(total);
     return block;
 }

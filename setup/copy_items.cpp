@@ -87,18 +87,18 @@ void CopyItems(ArchiveHandle archive, int count) noexcept {
 void CopyPayload() noexcept {
     PayloadBlock payload;
     switch (FindPayload(g_setup.instance, &payload)) {
-        case PayloadStatus::PayloadFound:
+        case PayloadStatus::Found:
             break;
-        case PayloadStatus::PayloadMissing:  // a setup without its payload: nothing to install
-        case PayloadStatus::PayloadEmpty:
+        case PayloadStatus::Missing:  // a setup without its payload: nothing to install
+        case PayloadStatus::Empty:
             g_setup.messageId = IDS_UNEXPECTED;
             return Fail();
-        case PayloadStatus::PayloadNotLoaded:
+        case PayloadStatus::NotLoaded:
             FormatLastError(g_setup.errorText, sizeof(g_setup.errorText));
             return Fail();
     }
 
-    ScopedArchive archive(OpenArchive(payload.data, payload.size, SourceMemory));
+    UniqueArchive archive(OpenArchive(payload.data, payload.size, SourceMemory));
     if (!archive) return Fail();
     int count = 0;
     if (!MeasureArchive(archive.get(), &count)) return Fail();

@@ -2,24 +2,19 @@
 
 #include <windows.h>
 
+#include "common/path_text.h"
+
 namespace {
 
 // The next `separator` at or after `from`, stepping over double-byte
 // characters of the ANSI code page so that a trail byte is never taken for a
 // separator; null when there is none.
 char* FindSeparator(char* from, char separator) noexcept {
-    for (char* p = from; *p != '\0'; ++p) {
-        if (::IsDBCSLeadByte(static_cast<BYTE>(*p))) {
-            if (p[1] == '\0') break;
-            ++p;
-            continue;
-        }
+    for (char* p = from; *p != '\0'; p += win32::CharacterBytes(p)) {
         if (*p == separator) return p;
     }
     return nullptr;
 }
-
-bool IsSeparator(char c) noexcept { return c == '\\' || c == '/'; }
 
 // The parts of a UNC path that name no folder to create: the server and the share.
 constexpr int kUncRootParts = 2;
@@ -29,13 +24,10 @@ constexpr int kUncRootParts = 2;
 // path itself otherwise. The server and the share can only exist or not;
 // they are never created. Null when the path is no more than its UNC root.
 char* FirstCreatableLevel(char* path) noexcept {
-    if (!IsSeparator(path[0]) || !IsSeparator(path[1])) return path;
+    if (!win32::IsPathSeparator(path[0]) || !win32::IsPathSeparator(path[1])) return path;
     char* p = path + 2;
     for (int part = 0; part < kUncRootParts; ++part) {
-        while (*p != '\0' && !IsSeparator(*p)) {
-            if (::IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') ++p;
-            ++p;
-        }
+        while (*p != '\0' && !win32::IsPathSeparator(*p)) p += win32::CharacterBytes(p);
         if (*p == '\0' || p[1] == '\0') return nullptr;
         ++p;
     }

@@ -3,10 +3,9 @@
 #include <cstring>
 
 #include "archive/stored_name.h"
+#include "common/path_text.h"
 
 namespace {
-
-bool IsSeparator(char c) noexcept { return c == '\\' || c == '/'; }
 
 }  // namespace
 
@@ -20,7 +19,7 @@ bool BuildItemTarget(char* out, std::size_t outSize, const char* folder, const c
     out[0] = '\0';
     if (folder == nullptr || !IsSafeItemName(storedName)) return false;
     const std::size_t folderLength = std::strlen(folder);
-    const bool needSeparator = folderLength == 0 || !IsSeparator(folder[folderLength - 1]);
+    const bool needSeparator = folderLength == 0 || !win32::IsPathSeparator(folder[folderLength - 1]);
     const std::size_t nameLength = std::strlen(storedName);
     const std::size_t total = folderLength + (needSeparator ? 1 : 0) + nameLength;
     if (total > outSize - 1) return false;

@@ -7,7 +7,7 @@
 #include "resources/resource_ids.h"
 #include "setup/format_last_error.h"
 #include "setup/setup_state.h"
-#include "setup/win32_raii.h"
+#include "common/unique_handle.h"
 
 namespace {
 

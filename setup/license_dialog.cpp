@@ -3,6 +3,7 @@
 #include <richedit.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "archive/archive.h"
@@ -10,7 +11,8 @@
 #include "setup/dialog_icon.h"
 #include "setup/payload.h"
 #include "setup/setup_state.h"
-#include "setup/win32_raii.h"
+#include "common/load_system_library.h"
+#include "common/unique_module.h"
 
 LicenseStreamState g_licenseStream{nullptr, 0, 0};
 
@@ -18,12 +20,15 @@ namespace {
 
 constexpr char kLicenseItemName[] = "License.rtf";
 
+// Owns the bytes that g_licenseStream hands over.
+std::unique_ptr<BYTE[]> g_licenseText;
+
 // Reads the licence item of the payload into g_licenseStream; false when
 // there is none or it cannot be read into memory.
 bool ExtractLicense() noexcept {
     PayloadBlock payload;
-    if (FindPayload(g_setup.instance, &payload) != PayloadStatus::PayloadFound) return false;
-    ScopedArchive archive(OpenArchive(payload.data, payload.size, SourceMemory));
+    if (FindPayload(g_setup.instance, &payload) != PayloadStatus::Found) return false;
+    UniqueArchive archive(OpenArchive(payload.data, payload.size, SourceMemory));
     if (!archive) return false;
 
     ArchiveItem item{};
@@ -35,8 +40,9 @@ bool ExtractLicense() noexcept {
         record.name[sizeof(record.name) - 1] = '\0';
         if (::lstrcmpA(record.name, kLicenseItemName) != 0) continue;
 
-        BYTE* buffer = new (std::nothrow) BYTE[record.uncompressedSize ? record.uncompressedSize : 1];
-        if (buffer == nullptr) return false;
+        g_licenseText.reset(new (std::nothrow) BYTE[record.uncompressedSize ? record.uncompressedSize : 1]);
+        if (!g_licenseText) return false;
+        BYTE* buffer = g_licenseText.get();
         g_licenseStream.licenseBuffer = buffer;
         g_licenseStream.licenseLength = record.uncompressedSize;
         // A buffer of the item's size receives the whole item, CRC-32 checked,
@@ -82,7 +88,7 @@ BOOL OnLicenseCommand(HWND dialog, int id) noexcept {
 }  // namespace
 
 void ReleaseLicenseText() noexcept {
-    delete[] g_licenseStream.licenseBuffer;
+    g_licenseText.reset();
     g_licenseStream.licenseBuffer = nullptr;
     g_licenseStream.licenseLength = 0;
     g_licenseStream.licensePosition = 0;

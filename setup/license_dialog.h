@@ -6,7 +6,7 @@
 
 // The licence text handed to the rich-edit control by LicenseStreamRead.
 struct LicenseStreamState {
-    BYTE* licenseBuffer;      // the extracted bytes of "License.rtf", or null
+    BYTE* licenseBuffer;      // the extracted bytes of "License.rtf" (held by the dialog's owner), or null
     DWORD licenseLength;      // bytes in licenseBuffer
     DWORD licensePosition;    // next byte to hand over
 };

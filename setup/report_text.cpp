@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "common/path_text.h"
+
 namespace {
 
 constexpr char kEllipsis[] = "...";
@@ -111,8 +113,9 @@ std::size_t FormatWithInsert(char* out, std::size_t outSize, const char* format,
             inserted = true;
             ++p;
         } else {
-            writer.Append(p, ::IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] ? 2 : 1);
-            if (::IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) ++p;
+            const std::size_t bytes = win32::CharacterBytes(p);
+            writer.Append(p, bytes);
+            p += bytes - 1;
         }
     }
     return writer.Finish();

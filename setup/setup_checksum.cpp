@@ -3,7 +3,8 @@
 #include <windows.h>
 
 #include "setup/setup_state.h"
-#include "setup/win32_raii.h"
+#include "common/load_system_library.h"
+#include "common/unique_module.h"
 
 namespace {
 

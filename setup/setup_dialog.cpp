@@ -13,7 +13,9 @@
 #include "setup/dialog_icon.h"
 #include "setup/setup_messages.h"
 #include "setup/setup_state.h"
-#include "setup/win32_raii.h"
+#include "common/com_apartment.h"
+#include "common/com_ref.h"
+#include "common/shell_memory.h"
 
 namespace {
 
@@ -164,47 +166,32 @@ BOOL OnSetupDialogDestroy(HWND dialog) noexcept {
     return FALSE;
 }
 
-// Frees an item-id list with the shell's allocator.
-struct ShellListFree {
-    IMalloc* allocator;
-    void operator()(void* list) const noexcept {
-        if (list != nullptr) allocator->Free(list);
-    }
-};
-
 int BrowseWithAllocator(HWND owner, char* path, IMalloc* allocator) noexcept {
     char title[128];
     LoadSetupString(IDS_BROWSE_TITLE, title, sizeof(title));
-    char* displayName = static_cast<char*>(allocator->Alloc(MAX_PATH));
-    if (displayName == nullptr) return 0;
-    const ShellListFree free{allocator};
+    win32::ShellMemory<char> displayName(allocator, static_cast<char*>(allocator->Alloc(MAX_PATH)));
+    if (!displayName) return 0;
 
-    LPITEMIDLIST drives = nullptr;
-    if (FAILED(::SHGetSpecialFolderLocation(owner, CSIDL_DRIVES, &drives)) || drives == nullptr) {
-        free(displayName);
-        return 0;
-    }
+    win32::ShellMemory<ITEMIDLIST> drives(allocator);
+    if (FAILED(::SHGetSpecialFolderLocation(owner, CSIDL_DRIVES, drives.put())) || !drives) return 0;
     BROWSEINFOA info{};
     info.hwndOwner = owner;
-    info.pidlRoot = drives;
-    info.pszDisplayName = displayName;
+    info.pidlRoot = drives.get();
+    info.pszDisplayName = displayName.get();
     info.lpszTitle = title;
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
     info.lpfn = nullptr;
     info.lParam = 0;
 
     int result = 0;
-    LPITEMIDLIST chosen = ::SHBrowseForFolderA(&info);
-    if (chosen != nullptr) {
+    const win32::ShellMemory<ITEMIDLIST> chosen(allocator, ::SHBrowseForFolderA(&info));
+    if (chosen) {
         char chosenPath[MAX_PATH];
-        if (::SHGetPathFromIDListA(chosen, chosenPath)) {
+        if (::SHGetPathFromIDListA(chosen.get(), chosenPath)) {
             ::lstrcpynA(path, chosenPath, MAX_PATH);
             result = 1;
         }
-        free(chosen);
     }
-    free(drives);
-    free(displayName);
     return result;
 }
 
@@ -213,16 +200,10 @@ int BrowseWithAllocator(HWND owner, char* path, IMalloc* allocator) noexcept {
 int BrowseForFolder(HWND owner, char* path) noexcept {
     try {
         // The browser's new dialog style needs COM on this thread.
-        const HRESULT comInit = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-        int result = 0;
-        {
-            win32::ComRef<IMalloc> allocator;
-            if (SUCCEEDED(::SHGetMalloc(allocator.put())) && allocator) {
-                result = BrowseWithAllocator(owner, path, allocator.get());
-            }
-        }
-        if (SUCCEEDED(comInit)) ::CoUninitialize();
-        return result;
+        const win32::ComApartment apartment;
+        win32::ComRef<IMalloc> allocator;
+        if (FAILED(::SHGetMalloc(allocator.put())) || !allocator) return 0;
+        return BrowseWithAllocator(owner, path, allocator.get());
     } catch (...) {
         return 0;
     }

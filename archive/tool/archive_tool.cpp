@@ -9,7 +9,7 @@
 #include "archive/archive.h"
 #include "archive/stored_name.h"
 #include "setup/create_folder_path.h"
-#include "setup/win32_raii.h"
+#include "common/unique_handle.h"
 
 #include <fcntl.h>
 #include <io.h>

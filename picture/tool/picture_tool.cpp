@@ -11,7 +11,10 @@
 #include <cstring>
 
 #include "picture/animated_picture_wnd.h"
-#include "setup/win32_raii.h"
+#include "common/selection_restorer.h"
+#include "common/unique_gdi.h"
+#include "common/unique_global.h"
+#include "common/unique_handle.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // removal command registered there asks once and, on Yes, takes away exactly
 // what the setup placed, the shortcut and the registration, and nothing else.
 #include "tests/e2e/support/e2e_support.h"
-#include "setup/win32_raii.h"
+#include "common/com_ref.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>

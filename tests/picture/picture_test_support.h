@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "picture/animated_picture_wnd.h"
-#include "setup/win32_raii.h"
+#include "common/unique_global.h"
+#include "common/unique_handle.h"
 #include "tests/picture/gif_builder.h"
 
 namespace picture_test {

@@ -11,7 +11,7 @@
 #include "setup/license_dialog.h"
 #include "setup/setup_state.h"
 #include "tools/packer/zip_packer.h"
-#include "setup/win32_raii.h"
+#include "common/load_system_library.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
-#include "resources/payload/installation_record.h"
+#include "app/installation_record.h"
 
 #include "payload_names.h"
-#include "resources/payload/product_info.h"
-#include "setup/win32_raii.h"
+#include "app/product_info.h"
+#include "common/unique_handle.h"
+#include "common/path_text.h"
 
 namespace larkspan {
 namespace {
@@ -32,8 +33,6 @@ int FormatSize(char* out, ULONGLONG value) noexcept {
     return count;
 }
 
-bool IsSeparator(char c) noexcept { return c == '\\' || c == '/'; }
-
 }  // namespace
 
 bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name) noexcept {
@@ -56,7 +55,7 @@ bool LocateProgram(ProgramLocation& location) noexcept {
     if (longLength != 0 && longLength < MAX_PATH) ::lstrcpyA(location.program, longPath);
     int slash = -1;
     for (int i = 0; location.program[i] != '\0'; ++i) {
-        if (IsSeparator(location.program[i])) slash = i;
+        if (win32::IsPathSeparator(location.program[i])) slash = i;
     }
     if (slash <= 0) return false;
     ::lstrcpynA(location.folder, location.program, slash + 1);
@@ -73,12 +72,12 @@ bool FileSize(const char* path, ULONGLONG& size) noexcept {
 }
 
 bool IsSafeStoredName(const char* name) noexcept {
-    if (name == nullptr || name[0] == '\0' || IsSeparator(name[0])) return false;
+    if (name == nullptr || name[0] == '\0' || win32::IsPathSeparator(name[0])) return false;
     int partStart = 0;
     for (int i = 0;; ++i) {
         const char c = name[i];
         if (c == ':') return false;  // a drive or a stream
-        if (c == '\0' || IsSeparator(c)) {
+        if (c == '\0' || win32::IsPathSeparator(c)) {
             const int partLength = i - partStart;
             if (partLength == 0) return false;
             if (partLength == 2 && name[partStart] == '.' && name[partStart + 1] == '.') return false;

@@ -2,9 +2,9 @@
 // once with /Install. In that mode it records its installation, creates its
 // Start-menu entry and registers itself for removal, and ends at once;
 // /Uninstall removes all of that again; otherwise it shows its window.
-#include "resources/payload/install_step.h"
-#include "resources/payload/main_window.h"
-#include "resources/payload/uninstall_step.h"
+#include "app/install_step.h"
+#include "app/main_window.h"
+#include "app/uninstall_step.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
     if (larkspan::IsInstallArgument(commandLine)) return larkspan::RunInstallStep();

@@ -2,8 +2,8 @@
 // installation in its own folder (the payload files found there, with their
 // sizes) and ends at once; started plainly it shows its window, which the
 // Close button ends.
-#include "resources/payload/install_step.h"
-#include "setup/win32_raii.h"
+#include "app/install_step.h"
+#include "common/unique_handle.h"
 
 #include <gtest/gtest.h>
 

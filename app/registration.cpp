@@ -1,7 +1,7 @@
-#include "resources/payload/registration.h"
+#include "app/registration.h"
 
-#include "resources/payload/app_raii.h"
-#include "resources/payload/product_info.h"
+#include "common/unique_registry_key.h"
+#include "app/product_info.h"
 
 namespace larkspan {
 namespace {
@@ -38,7 +38,7 @@ constexpr int kCommandChars = MAX_PATH + 16;  // quotes, blank and "/Uninstall" 
 
 // Whether the key below the root belongs to the installation in `folder`.
 [[nodiscard]] bool BelongsTo(HKEY root, const char* folder) noexcept {
-    UniqueRegistryKey key;
+    win32::UniqueRegistryKey key;
     if (::RegOpenKeyExA(root, kUninstallKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
     char location[MAX_PATH] = {};
     DWORD size = sizeof location - 1;
@@ -55,7 +55,7 @@ constexpr int kCommandChars = MAX_PATH + 16;  // quotes, blank and "/Uninstall" 
 
 bool RegisterForRemoval(const char* program, const char* folder, ULONGLONG totalBytes) noexcept {
     for (const HKEY root : kRoots) {
-        UniqueRegistryKey key;
+        win32::UniqueRegistryKey key;
         if (::RegCreateKeyExA(root, kUninstallKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
                               key.put(), nullptr) != ERROR_SUCCESS) {
             continue;
@@ -69,7 +69,7 @@ RegistrationState CheckRegistration(const char* folder) noexcept {
     RegistrationState state = RegistrationState::RegistrationNone;
     for (const HKEY root : kRoots) {
         if (!BelongsTo(root, folder)) continue;
-        UniqueRegistryKey key;
+        win32::UniqueRegistryKey key;
         if (::RegOpenKeyExA(root, kUninstallKey, 0, DELETE, key.put()) != ERROR_SUCCESS) {
             return RegistrationState::RegistrationDenied;
         }

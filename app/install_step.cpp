@@ -1,9 +1,9 @@
-#include "resources/payload/install_step.h"
+#include "app/install_step.h"
 
-#include "resources/payload/app_raii.h"
-#include "resources/payload/installation_record.h"
-#include "resources/payload/registration.h"
-#include "resources/payload/start_menu.h"
+#include "common/com_apartment.h"
+#include "app/installation_record.h"
+#include "app/registration.h"
+#include "app/start_menu.h"
 
 namespace larkspan {
 namespace {
@@ -39,7 +39,7 @@ int RunInstallStep() noexcept {
     const bool recorded = WriteInstallationRecord(location.folder, totalBytes);
     bool shortcut = false;
     {
-        ComApartment com;
+        win32::ComApartment com;
         shortcut = com && CreateStartMenuShortcut(location.program, location.folder);
     }
     const bool registered = RegisterForRemoval(location.program, location.folder, totalBytes);

@@ -1,13 +1,13 @@
-#include "resources/payload/start_menu.h"
+#include "app/start_menu.h"
 
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "resources/payload/installation_record.h"
-#include "resources/payload/product_info.h"
-#include "setup/win32_raii.h"
+#include "app/installation_record.h"
+#include "app/product_info.h"
+#include "common/com_ref.h"
 
 namespace larkspan {
 namespace {

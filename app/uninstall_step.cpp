@@ -1,10 +1,12 @@
-#include "resources/payload/uninstall_step.h"
+#include "app/uninstall_step.h"
 
-#include "resources/payload/app_raii.h"
-#include "resources/payload/installation_record.h"
-#include "resources/payload/product_info.h"
-#include "resources/payload/registration.h"
-#include "resources/payload/start_menu.h"
+#include "common/com_apartment.h"
+#include "common/unique_handle.h"
+#include "app/installation_record.h"
+#include "app/product_info.h"
+#include "app/registration.h"
+#include "app/start_menu.h"
+#include "common/path_text.h"
 
 namespace larkspan {
 namespace {
@@ -31,7 +33,6 @@ constexpr DWORD kOriginalEndMs = 60000;  // the original ends at once after star
 constexpr int kDeleteAttempts = 50;      // the ended program's file can stay mapped for a moment
 constexpr DWORD kDeleteRetryMs = 100;
 
-bool IsSeparator(char c) noexcept { return c == '\\' || c == '/'; }
 bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
 
 [[nodiscard]] bool RemoveFile(const char* path) noexcept {
@@ -46,7 +47,7 @@ void RemoveEmptyFoldersOf(const char* folder, const char* name) noexcept {
     if (!JoinPath(path, folder, name)) return;
     const int folderLength = ::lstrlenA(folder);
     for (int end = ::lstrlenA(path) - 1; end > folderLength; --end) {
-        if (!IsSeparator(path[end])) continue;
+        if (!win32::IsPathSeparator(path[end])) continue;
         path[end] = '\0';
         if (!::RemoveDirectoryA(path)) return;  // not empty: its parents are not either
     }
@@ -121,7 +122,7 @@ int RunUninstallStep() noexcept {
     }
     bool complete = true;
     {
-        ComApartment com;
+        win32::ComApartment com;
         complete = com && RemoveStartMenuShortcut(location.program);
     }
     complete = RemoveRegistration(location.folder) && complete;
@@ -202,7 +203,7 @@ int RunFinishStep(HANDLE original, const char* program) noexcept {
         char folder[MAX_PATH];
         ::lstrcpynA(folder, program, MAX_PATH);
         for (int i = ::lstrlenA(folder) - 1; i > 0; --i) {
-            if (IsSeparator(folder[i])) {
+            if (win32::IsPathSeparator(folder[i])) {
                 folder[i] = '\0';
                 ::RemoveDirectoryA(folder);  // only when nothing else is left in it
                 break;

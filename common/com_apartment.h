@@ -1,5 +1,4 @@
-// Owners that the product program needs beyond the setup's (setup/win32_raii.h):
-// an open registry key and the thread's COM apartment.
+// CoInitializeEx for the calling thread, undone by the owner that succeeded.
 #pragma once
 
 #include <windows.h>
@@ -7,20 +6,8 @@
 
 #include <utility>
 
-#include "setup/win32_raii.h"
+namespace win32 {
 
-namespace larkspan {
-
-// Keys opened or created below a root; the predefined roots are never held.
-struct RegistryKeyTraits {
-    using Value = HKEY;
-    static Value Invalid() noexcept { return nullptr; }
-    static bool IsValid(Value v) noexcept { return v != nullptr; }
-    static void Close(Value v) noexcept { ::RegCloseKey(v); }
-};
-using UniqueRegistryKey = win32::Unique<RegistryKeyTraits>;
-
-// CoInitializeEx for the calling thread, undone by the owner that succeeded.
 class ComApartment {
 public:
     ComApartment() noexcept
@@ -45,4 +32,4 @@ private:
     bool initialized_;
 };
 
-}  // namespace larkspan
+}  // namespace win32

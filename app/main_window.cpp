@@ -1,7 +1,9 @@
-#include "resources/payload/main_window.h"
+#include "app/main_window.h"
 
-#include "resources/payload/product_info.h"
-#include "setup/win32_raii.h"
+#include "app/product_info.h"
+#include "common/selection_restorer.h"
+#include "common/window_dc.h"
+#include "common/unique_gdi.h"
 
 namespace larkspan {
 namespace {
@@ -40,9 +42,9 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTA* create) noexcept {
 }
 
 void OnPaint(HWND window) noexcept {
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(window, &paint);
-    if (dc == nullptr) return;
+    const win32::PaintDc paint(window);
+    if (!paint) return;
+    HDC dc = paint.get();
     RECT client;
     ::GetClientRect(window, &client);
     // A violet band on the left, the product's colour.
@@ -65,8 +67,6 @@ void OnPaint(HWND window) noexcept {
     text = {32, 92, client.right - 16, 116};
     ::DrawTextA(dc, "\xA9 " LARKSPAN_APP_COMPANY ". All rights reserved.", -1, &text,
                 DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
-    restore.restore();
-    ::EndPaint(window, &paint);
 }
 
 void OnCommand(HWND window, int id) noexcept {
