@@ -78,21 +78,9 @@ private:
         EXPECT_NE(std::find(allowed.begin(), allowed.end(), result), allowed.end()) << std::hex << result;
     }
 
-    class CurrentDirectory {  // damaged folder items land inside the temporary folder
-    public:
-        explicit CurrentDirectory(const std::string& path) {
-            ::GetCurrentDirectoryA(MAX_PATH, saved_);
-            ::SetCurrentDirectoryA(path.c_str());
-        }
-        ~CurrentDirectory() { ::SetCurrentDirectoryA(saved_); }
-
-    private:
-        char saved_[MAX_PATH] = {};
-    };
-
     TempFolder temp_;
     GuardedBlock piece_;
-    CurrentDirectory inside_;
+    CurrentDirectory inside_;  // damaged folder items land inside the temporary folder
     HANDLE output_ = INVALID_HANDLE_VALUE;
     int opened_ = 0;
 };
