@@ -10,7 +10,7 @@
 # BUILD_DIR is a cross build folder holding archive/larkspan-archive.exe and its
 # wineprefix. Without ZIP arguments the wheels of python3-pip-whl and
 # python3-setuptools-whl are fetched with apt-get download; when that is not
-# possible the check is skipped (exit 77). Optional in CI.
+# possible the check is skipped (exit 77). CTest runs it as archive_real_zip.
 set -eu
 
 build=$(cd "${1:?usage: check_real_zip.sh BUILD_DIR [ZIP...]}" && pwd)
@@ -27,7 +27,7 @@ trap 'rm -rf "$work"' EXIT
 
 if [ $# -eq 0 ]; then
     (cd "$work" && apt-get download python3-pip-whl python3-setuptools-whl >/dev/null 2>&1) || {
-        echo "cannot fetch the wheel packages: skipped"; exit 77; }
+        echo "larkspan-skip: cannot fetch the wheel packages"; exit 77; }
     for deb in "$work"/*.deb; do dpkg-deb -x "$deb" "$work/debs"; done
     set -- $(find "$work/debs" -name '*.whl' | sort)
     # A zip written by Python's zipfile module, with a folder entry.

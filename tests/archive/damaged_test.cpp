@@ -26,18 +26,6 @@ ArchiveResult ExtractWholeToMemory(ArchiveHandle archive, int index, std::size_t
     return result;
 }
 
-class CurrentDirectory {
-public:
-    explicit CurrentDirectory(const std::string& path) {
-        ::GetCurrentDirectoryA(MAX_PATH, saved_);
-        ::SetCurrentDirectoryA(path.c_str());
-    }
-    ~CurrentDirectory() { ::SetCurrentDirectoryA(saved_); }
-
-private:
-    char saved_[MAX_PATH] = {};
-};
-
 }  // namespace
 
 TEST(DamagedData, ChecksumMismatchFailsEveryMode) {

@@ -60,19 +60,6 @@ bool KeepsCreationTimes(const std::string& folder) {
     return kept;
 }
 
-// Restores the process's current directory when the test ends.
-class CurrentDirectory {
-public:
-    explicit CurrentDirectory(const std::string& path) {
-        ::GetCurrentDirectoryA(MAX_PATH, saved_);
-        ::SetCurrentDirectoryA(path.c_str());
-    }
-    ~CurrentDirectory() { ::SetCurrentDirectoryA(saved_); }
-
-private:
-    char saved_[MAX_PATH] = {};
-};
-
 class Extraction : public ::testing::Test {
 protected:
     void TearDown() override {

@@ -1,4 +1,4 @@
-// Helpers shared by the archive tests: temporary folders, whole-file reads and
+// Helpers shared by the archive tests: temporary and current folders, whole-file reads and
 // writes, memory blocks that end at a no-access page, fixture data and byte
 // patching of packed archives.
 #pragma once
@@ -30,6 +30,21 @@ public:
 
 private:
     std::string path_;
+};
+
+// Makes path the process's current directory for the object's lifetime.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const std::string& path) {
+        ::GetCurrentDirectoryA(MAX_PATH, saved_);
+        ::SetCurrentDirectoryA(path.c_str());
+    }
+    CurrentDirectory(const CurrentDirectory&) = delete;
+    CurrentDirectory& operator=(const CurrentDirectory&) = delete;
+    ~CurrentDirectory() { ::SetCurrentDirectoryA(saved_); }
+
+private:
+    char saved_[MAX_PATH] = {};
 };
 
 void RemoveTree(const std::string& path);

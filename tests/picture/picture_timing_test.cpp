@@ -82,25 +82,54 @@ TEST(FrameTiming, StoppingTwiceIsHarmlessAndLeavesTheEventReset) {
 
 TEST(FrameTiming, PlayAfterStopThreadResumesAtTheCurrentFrame) {
     CAnimatedPictureWnd control;
-    // Frame 0 shows for 100 ms, frame 1 holds and is cleared on disposal.
-    ASSERT_NE(LoadBytes(control, TwoFrames(1, 65535, 2)), FALSE);
+    // Frame 0 red for 100 ms; frame 1 blue but for its transparent top row,
+    // holding, and cleared on disposal.
+    GifBuilder gif(8, 8, Palette());
+    std::vector<std::uint8_t> pixels(64, 1);
+    for (int x = 0; x < 8; ++x) pixels[static_cast<std::size_t>(x)] = 3;
+    gif.GraphicControl(0, 1).SolidImage(0, 0, 8, 8, 0).GraphicControl(2, 65535, 3).Image(0, 0, 8, 8, pixels).Trailer();
+    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
     control.Play();
     ASSERT_TRUE(WaitForFramesDrawn(control, 2));
     control.StopThread();
     ASSERT_EQ(control.CurrentFrame(), 1u);
     EXPECT_EQ(control.SurfacePixel(4, 4), kBlue);
+    EXPECT_EQ(control.SurfacePixel(0, 0), kRed);
 
-    // Mark the surface: a restart at frame 0 would show red over the whole
-    // surface, resuming applies frame 1's disposal and draws frame 1 again.
+    // Mark the top row, which frame 1 leaves as it finds it: a restart at
+    // frame 0 would show red there, a resume without frame 1's disposal the
+    // mark, and a resume with it the background under frame 1 again.
     ::SetPixel(control.SurfaceDc(), 0, 0, kGreen);
     const DWORD before = control.FramesDrawn();
     control.Play();
+    control.Play();  // a second Play while the thread runs starts no second one
     ASSERT_TRUE(WaitForFramesDrawn(control, before + 1));
+    ::Sleep(300);
     control.StopThread();
     EXPECT_EQ(control.FramesDrawn(), before + 1);
     EXPECT_EQ(control.CurrentFrame(), 1u);
-    EXPECT_EQ(control.SurfacePixel(0, 0), kBlue);
+    EXPECT_EQ(control.SurfacePixel(0, 0), control.BackgroundColor());
     EXPECT_EQ(control.SurfacePixel(7, 7), kBlue);
+}
+
+TEST(FrameTiming, ShortDelaysWaitATenthOfASecondOnTheThread) {
+    // Delays 0-4 each hold 100 ms: one lap of these five frames takes 500 ms,
+    // against 100 ms if they were taken in hundredths. The bound only limits
+    // how many frames can be drawn, which a loaded machine makes fewer.
+    GifBuilder gif(4, 4, Palette());
+    for (int delay = 0; delay < 5; ++delay) gif.GraphicControl(0, delay).SolidImage(0, 0, 4, 4, 0);
+    gif.Trailer();
+    CAnimatedPictureWnd control;
+    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
+    control.Play();
+    ASSERT_TRUE(WaitForFramesDrawn(control, 1));
+    const ULONGLONG started = ::GetTickCount64();
+    const DWORD before = control.FramesDrawn();
+    ::Sleep(1000);
+    const DWORD drawn = control.FramesDrawn() - before;
+    const ULONGLONG elapsed = ::GetTickCount64() - started;
+    control.Stop();
+    EXPECT_LE(drawn, elapsed / 60 + 3) << "in " << elapsed << " ms";
 }
 
 TEST(FrameTiming, AnimationLoopsForEverUntilStopped) {
