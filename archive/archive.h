@@ -71,10 +71,4 @@ using ArchiveHandle = ArchiveHandleRecord*;
 ArchiveResult CloseArchive(ArchiveHandle archive) noexcept;
 
 // Closes the archive it holds when it ends, on every path.
-struct ArchiveTraits {
-    using Value = ArchiveHandle;
-    static Value Invalid() noexcept { return nullptr; }
-    static bool IsValid(Value v) noexcept { return v != nullptr; }
-    static void Close(Value v) noexcept { static_cast<void>(CloseArchive(v)); }
-};
-using UniqueArchive = win32::Unique<ArchiveTraits>;
+using UniqueArchive = win32::UniqueOf<ArchiveHandle, CloseArchive>;

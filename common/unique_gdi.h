@@ -7,20 +7,7 @@
 
 namespace win32 {
 
-struct MemoryDcTraits {
-    using Value = HDC;
-    static Value Invalid() noexcept { return nullptr; }
-    static bool IsValid(Value v) noexcept { return v != nullptr; }
-    static void Close(Value v) noexcept { ::DeleteDC(v); }
-};
-struct GdiObjectTraits {
-    using Value = HGDIOBJ;
-    static Value Invalid() noexcept { return nullptr; }
-    static bool IsValid(Value v) noexcept { return v != nullptr; }
-    static void Close(Value v) noexcept { ::DeleteObject(v); }
-};
-
-using UniqueMemoryDc = Unique<MemoryDcTraits>;
-using UniqueGdiObject = Unique<GdiObjectTraits>;
+using UniqueMemoryDc = UniqueOf<HDC, ::DeleteDC>;
+using UniqueGdiObject = UniqueOf<HGDIOBJ, ::DeleteObject>;
 
 }  // namespace win32

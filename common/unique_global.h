@@ -7,13 +7,7 @@
 
 namespace win32 {
 
-struct GlobalTraits {
-    using Value = HGLOBAL;
-    static Value Invalid() noexcept { return nullptr; }
-    static bool IsValid(Value v) noexcept { return v != nullptr; }
-    static void Close(Value v) noexcept { ::GlobalFree(v); }
-};
-using UniqueGlobal = Unique<GlobalTraits>;
+using UniqueGlobal = UniqueOf<HGLOBAL, ::GlobalFree>;
 
 // GlobalLock for the lifetime of the object.
 class GlobalLockGuard {

@@ -7,12 +7,6 @@
 
 namespace win32 {
 
-struct IconTraits {
-    using Value = HICON;
-    static Value Invalid() noexcept { return nullptr; }
-    static bool IsValid(Value v) noexcept { return v != nullptr; }
-    static void Close(Value v) noexcept { ::DestroyIcon(v); }
-};
-using UniqueIcon = Unique<IconTraits>;
+using UniqueIcon = UniqueOf<HICON, ::DestroyIcon>;
 
 }  // namespace win32

@@ -7,12 +7,6 @@
 
 namespace win32 {
 
-struct ModuleTraits {
-    using Value = HMODULE;
-    static Value Invalid() noexcept { return nullptr; }
-    static bool IsValid(Value v) noexcept { return v != nullptr; }
-    static void Close(Value v) noexcept { ::FreeLibrary(v); }
-};
-using UniqueModule = Unique<ModuleTraits>;
+using UniqueModule = UniqueOf<HMODULE, ::FreeLibrary>;
 
 }  // namespace win32

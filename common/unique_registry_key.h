@@ -7,12 +7,6 @@
 
 namespace win32 {
 
-struct RegistryKeyTraits {
-    using Value = HKEY;
-    static Value Invalid() noexcept { return nullptr; }
-    static bool IsValid(Value v) noexcept { return v != nullptr; }
-    static void Close(Value v) noexcept { ::RegCloseKey(v); }
-};
-using UniqueRegistryKey = Unique<RegistryKeyTraits>;
+using UniqueRegistryKey = UniqueOf<HKEY, ::RegCloseKey>;
 
 }  // namespace win32
