@@ -33,9 +33,9 @@ enum GifBlockKind {
     Trailer = 6,
 };
 
-// One decoded frame. The record owns one reference to its picture.
+// One decoded frame, holding one reference to its picture.
 struct GifFrame {
-    IPicture* picture;
+    win32::ComRef<IPicture> picture;
     DWORD width;
     DWORD height;
     DWORD left;
@@ -113,7 +113,7 @@ public:
     // Draws the loaded picture as the animation shows it once drawing step
     // index has been made, starting from frame 0 and looping like the thread
     // (step FrameCount() is frame 0 again, after the wrap-around), with the
-    // same drawing code the thread uses. A still picture is drawn as Play
+    // same steps the thread takes, only without waiting. A still picture is drawn as Play
     // draws it (step 0 only). False when nothing is loaded or a thread runs.
     [[nodiscard]] bool DrawFramesThrough(DWORD index) noexcept;
     // Walks a stream without loading it.
@@ -158,6 +158,8 @@ private:
     // Animation and painting (picture_animation.cpp).
     static unsigned __stdcall AnimationThread(void* control);
     void RunAnimation() noexcept;
+    enum class FrameTiming { WaitOutDelay, NoWait };
+    [[nodiscard]] bool PlayStep(FrameTiming timing) noexcept;
     void DisposeFrame(DWORD index) noexcept;
     [[nodiscard]] bool DrawCurrentFrame() noexcept;
     void AdvanceFrame() noexcept;

@@ -96,10 +96,7 @@ void CAnimatedPictureWnd::StopThread() noexcept {
 void CAnimatedPictureWnd::Stop() noexcept {
     StopThread();
     picture.reset();
-    for (GifFrame& frame : frames) {
-        if (frame.picture != nullptr) frame.picture->Release();
-    }
-    std::vector<GifFrame>().swap(frames);
+    std::vector<GifFrame>().swap(frames);  // releases every frame's picture
     {
         win32::CriticalSectionLock lock(surfaceLock);
         ReleaseSurface();
@@ -166,7 +163,7 @@ bool CAnimatedPictureWnd::DrawCurrentFrame() noexcept {
         win32::CriticalSectionLock lock(surfaceLock);
         if (!surface) return false;
         if (index == 0) FillSurface(RECT{0, 0, pictureWidth, pictureHeight}, backgroundColor);
-        if (frame.picture == nullptr) return false;
+        if (!frame.picture) return false;
         if (frame.disposal == 3) {
             ReleaseSavedArea();
             if (savedArea.create(surface.dc.get(), static_cast<int>(frame.width), static_cast<int>(frame.height))) {
@@ -174,7 +171,7 @@ bool CAnimatedPictureWnd::DrawCurrentFrame() noexcept {
                          surface.dc.get(), static_cast<int>(frame.left), static_cast<int>(frame.top), SRCCOPY);
             }
         }
-        rendered = RenderPicture(frame.picture, surface.dc.get(), static_cast<LONG>(frame.left), static_cast<LONG>(frame.top),
+        rendered = RenderPicture(frame.picture.get(), surface.dc.get(), static_cast<LONG>(frame.left), static_cast<LONG>(frame.top),
                                  static_cast<LONG>(frame.width), static_cast<LONG>(frame.height));
     }
     framesDrawn.fetch_add(1);
@@ -196,18 +193,29 @@ void CAnimatedPictureWnd::RunAnimation() noexcept {
     // Finishes a frame that an earlier run was stopped in the middle of.
     DisposeFrame(currentFrame.load());
     while (!stopRequested.load()) {
-        const DWORD index = currentFrame.load();
-        if (index < frames.size() && frames[index].picture != nullptr) {
-            if (DrawCurrentFrame()) InvalidateWindow();
-            if (stopRequested.load()) return;
-            ::WaitForSingleObject(stopEvent.get(), FrameWaitMs(frames[index].delay));
-            if (stopRequested.load()) return;
-            DisposeFrame(index);
-        } else {
-            (void)DrawCurrentFrame();  // nothing to show; frame 0 still clears the surface
-        }
-        AdvanceFrame();
+        if (!PlayStep(FrameTiming::WaitOutDelay)) return;
     }
+}
+
+// One step of the animation, the same for the thread and for drawing without
+// one: draws the current frame, waits out its delay (the thread only), disposes
+// of it and moves on. False when a stop was requested during the step, which
+// then leaves the frame to be disposed of when play resumes.
+bool CAnimatedPictureWnd::PlayStep(FrameTiming timing) noexcept {
+    const DWORD index = currentFrame.load();
+    if (index < frames.size() && frames[index].picture) {
+        if (DrawCurrentFrame()) InvalidateWindow();
+        if (timing == FrameTiming::WaitOutDelay) {
+            if (stopRequested.load()) return false;
+            ::WaitForSingleObject(stopEvent.get(), FrameWaitMs(frames[index].delay));
+            if (stopRequested.load()) return false;
+        }
+        DisposeFrame(index);
+    } else {
+        static_cast<void>(DrawCurrentFrame());  // nothing to show; frame 0 still clears the surface
+    }
+    AdvanceFrame();
+    return true;
 }
 
 bool CAnimatedPictureWnd::DrawFramesThrough(DWORD index) noexcept {
@@ -218,12 +226,8 @@ bool CAnimatedPictureWnd::DrawFramesThrough(DWORD index) noexcept {
         ReleaseSavedArea();
     }
     currentFrame.store(0);
-    for (DWORD step = 0;; ++step) {
-        (void)DrawCurrentFrame();
-        if (step == index) break;
-        DisposeFrame(currentFrame.load());
-        AdvanceFrame();
-    }
+    for (DWORD step = 0; step < index; ++step) static_cast<void>(PlayStep(FrameTiming::NoWait));
+    static_cast<void>(DrawCurrentFrame());
     return true;
 }
 

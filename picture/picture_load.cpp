@@ -4,6 +4,7 @@
 // a trailer) and each is decoded once. Anything else becomes one still picture.
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "picture/animated_picture_wnd.h"
 #include "setup/setup_state.h"
@@ -162,15 +163,12 @@ BOOL CAnimatedPictureWnd::LoadFrames() noexcept {
         if (!HasColourTable(values)) continue;
         win32::ComRef<IPicture> decoded = DecodePicture(frameStream.release(), streamSize, true);
         if (!decoded) continue;
-        GifFrame frame{decoded.get(), values.width, values.height, values.left, values.top, values.delay,
-                       values.disposal};
         try {
-            frames.push_back(frame);
+            frames.push_back(GifFrame{std::move(decoded), values.width, values.height, values.left, values.top,
+                                      values.delay, values.disposal});
         } catch (const std::bad_alloc&) {
             break;  // keep the frames decoded so far
         }
-        // The record holds the reference from here on; Stop releases it.
-        static_cast<void>(decoded.release());
     }
     if (frames.empty()) return FALSE;
     return PrepareBuffer(pictureWidth, pictureHeight) ? TRUE : FALSE;

@@ -94,7 +94,7 @@ std::string RunPictureCase(const Bytes& bytes, bool draw) {
         if (control.FrameCount() == 0 && !control.HasStill()) problems += "loaded with neither frames nor a still; ";
         for (DWORD f = 0; f < control.FrameCount(); ++f) {
             const GifFrame& frame = control.Frame(f);
-            if (frame.picture == nullptr) problems += "a loaded frame without a picture; ";
+            if (!frame.picture) problems += "a loaded frame without a picture; ";
         }
         if (draw) static_cast<void>(control.DrawFramesThrough(control.FrameCount()));
     } else if (control.IsReady()) {

@@ -62,7 +62,7 @@ TEST(ShippedAnimation, LoadsFromResourceAndAMissingResourceKeepsIt) {
     ASSERT_EQ(control.FrameCount(), 29u);
     for (DWORD i = 0; i < control.FrameCount(); ++i) {
         const GifFrame& frame = control.Frame(i);
-        EXPECT_NE(frame.picture, nullptr);
+        EXPECT_TRUE(frame.picture);
         EXPECT_EQ(frame.width, 64u);
         EXPECT_EQ(frame.delay, 10u);
     }

@@ -322,7 +322,7 @@ TEST_F(AttachedControl, HundredLoadPlayStopCyclesLeakNothing) {
         PumpMessages(5);
         HDC surface = control_.SurfaceDc();
         HGDIOBJ bitmap = ::GetCurrentObject(surface, OBJ_BITMAP);
-        IPicture* picture = control_.Frame(0).picture;
+        IPicture* picture = control_.Frame(0).picture.get();
         picture->AddRef();
         EXPECT_EQ(picture->Release(), 1u);  // the control holds exactly one reference
         control_.Stop();
