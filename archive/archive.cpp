@@ -6,6 +6,7 @@
 #include "archive/item_stream.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "common/path_text.h"
@@ -42,7 +43,7 @@ bool IsItemIndex(const ArchiveState* state, int index) noexcept {
 
 void EndMemoryExtraction(ArchiveState* state) noexcept {
     if (state->memoryItemIndex == -1) return;
-    static_cast<void>(CloseItemData(state->reader));
+    static_cast<void>(CloseItemData(state->reader.get()));
     state->memoryItemIndex = -1;
 }
 
@@ -52,7 +53,7 @@ ArchiveResult FillItemCached(ArchiveState* state, std::uint32_t index, ArchiveIt
         return ArchiveOk;
     }
     ArchiveItem record;
-    const ArchiveResult result = FillArchiveItem(state->reader, index, &record);
+    const ArchiveResult result = FillArchiveItem(state->reader.get(), index, &record);
     if (result != ArchiveOk) return result;
     state->cachedItem = record;
     state->cachedIndex = static_cast<std::int32_t>(index);
@@ -61,19 +62,15 @@ ArchiveResult FillItemCached(ArchiveState* state, std::uint32_t index, ArchiveIt
 }
 
 ArchiveHandle OpenArchive(const void* source, DWORD size, int kind) noexcept {
-    auto* state = new (std::nothrow) ArchiveState;
-    if (state == nullptr) return nullptr;
+    std::unique_ptr<ArchiveState> state(new (std::nothrow) ArchiveState);
+    if (!state) return nullptr;
     TakeBaseFolder(state->baseFolder);
-    bool refused = false;
-    if (kind == SourceHandle && ::GetFileType(const_cast<void*>(source)) != FILE_TYPE_DISK) refused = true;
-    ByteSource* bytes = refused ? nullptr : OpenByteSource(source, size, kind);
-    state->reader = bytes == nullptr ? nullptr : OpenDirectory(bytes);
-    ArchiveHandle archive = nullptr;
-    if (state->reader != nullptr) archive = new (std::nothrow) ArchiveHandleRecord{kArchiveReadingHandle, state};
-    if (archive == nullptr) {
-        if (state->reader != nullptr) CloseDirectory(state->reader);
-        delete state;
-    }
+    // A pipe or a console cannot be read in place.
+    if (kind == SourceHandle && ::GetFileType(const_cast<void*>(source)) != FILE_TYPE_DISK) return nullptr;
+    state->reader.reset(OpenDirectory(OpenByteSource(source, size, kind)));
+    if (!state->reader) return nullptr;
+    ArchiveHandle archive = new (std::nothrow) ArchiveHandleRecord{kArchiveReadingHandle, state.get()};
+    if (archive != nullptr) static_cast<void>(state.release());
     return archive;
 }
 
@@ -111,10 +108,8 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle archive, int index, void* target,
 ArchiveResult CloseArchive(ArchiveHandle archive) noexcept {
     const ArchiveResult check = CheckHandle(archive);
     if (check != ArchiveOk) return check;
-    ArchiveState* state = archive->state;
-    EndMemoryExtraction(state);
-    CloseDirectory(state->reader);
-    delete state;
-    delete archive;
+    const std::unique_ptr<ArchiveHandleRecord> record(archive);
+    const std::unique_ptr<ArchiveState> state(archive->state);  // closes the directory reader
+    EndMemoryExtraction(state.get());
     return ArchiveOk;
 }

@@ -6,8 +6,12 @@
 
 #include <cstdint>
 
+#include "common/unique.h"
+
+using UniqueDirectoryReader = win32::UniqueOf<DirectoryReader*, CloseDirectory>;
+
 struct ArchiveState {
-    DirectoryReader* reader = nullptr;
+    UniqueDirectoryReader reader;
     std::int32_t memoryItemIndex = -1;  // item of the memory extraction under way, -1 when none
     ArchiveItem cachedItem{};           // the record most recently filled
     std::int32_t cachedIndex = -1;      // its index, -1 while empty

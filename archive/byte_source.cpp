@@ -1,8 +1,10 @@
 #include "archive/byte_source.h"
 
+#include "archive/archive.h"
 #include "archive/reader_status.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -21,39 +23,39 @@ namespace {
 }  // namespace
 
 ByteSource* OpenByteSource(const void* first, std::uint32_t length, int kind) noexcept {
-    if (kind != 1 && kind != 2 && kind != 3) return nullptr;
+    if (kind != SourceHandle && kind != SourceFileName && kind != SourceMemory) return nullptr;
     win32::UniqueFile handle;
-    if (kind == 1) {
+    if (kind == SourceHandle) {
         HANDLE process = ::GetCurrentProcess();
         if (!::DuplicateHandle(process, const_cast<void*>(first), process, handle.put(), 0, FALSE,
                                DUPLICATE_SAME_ACCESS)) {
             return nullptr;
         }
-    } else if (kind == 2) {
+    } else if (kind == SourceFileName) {
         if (first == nullptr) return nullptr;
         handle.reset(::CreateFileA(static_cast<const char*>(first), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!handle) return nullptr;
     }
-    auto* source = new (std::nothrow) ByteSource;
-    if (source == nullptr) return nullptr;
-    if (kind == 3) {
+    std::unique_ptr<ByteSource> source(new (std::nothrow) ByteSource);
+    if (!source) return nullptr;
+    if (kind == SourceMemory) {
         source->isHandle = false;
         source->canSeek = true;
         source->block = static_cast<const std::uint8_t*>(first);
         source->blockLength = first == nullptr ? 0 : length;
-        return source;
+        return source.release();
     }
     source->isHandle = true;
     source->osHandle = std::move(handle);
     source->canSeek = ::GetFileType(source->osHandle.get()) == FILE_TYPE_DISK;
     source->startOffset = source->canSeek ? CurrentFilePosition(source->osHandle.get()) : 0;
-    return source;
+    return source.release();
 }
 
 int CloseByteSource(ByteSource* source) noexcept {
     if (source == nullptr) return -1;
-    delete source;  // closes the handle it holds
+    std::unique_ptr<ByteSource> freed(source);  // closes the handle it holds
     return 0;
 }
 
@@ -84,13 +86,13 @@ int SeekSource(ByteSource* source, std::int32_t offset, int origin) noexcept {
         DWORD moved = INVALID_SET_FILE_POINTER;
         ::SetLastError(NO_ERROR);
         switch (origin) {
-        case 0:
+        case SeekFromStart:
             moved = ::SetFilePointer(source->osHandle.get(),
                                      static_cast<LONG>(source->startOffset + static_cast<std::uint32_t>(offset)),
                                      nullptr, FILE_BEGIN);
             break;
-        case 1: moved = ::SetFilePointer(source->osHandle.get(), offset, nullptr, FILE_CURRENT); break;
-        case 2: moved = ::SetFilePointer(source->osHandle.get(), offset, nullptr, FILE_END); break;
+        case SeekFromCurrent: moved = ::SetFilePointer(source->osHandle.get(), offset, nullptr, FILE_CURRENT); break;
+        case SeekFromEnd: moved = ::SetFilePointer(source->osHandle.get(), offset, nullptr, FILE_END); break;
         default: return kSeekNoDevice;
         }
         // A refused move (a negative position) leaves the file pointer where it
@@ -99,9 +101,9 @@ int SeekSource(ByteSource* source, std::int32_t offset, int origin) noexcept {
         return 0;
     }
     switch (origin) {
-    case 0: source->blockPosition = static_cast<std::uint32_t>(offset); break;
-    case 1: source->blockPosition += static_cast<std::uint32_t>(offset); break;
-    case 2: source->blockPosition = source->blockLength + static_cast<std::uint32_t>(offset); break;
+    case SeekFromStart: source->blockPosition = static_cast<std::uint32_t>(offset); break;
+    case SeekFromCurrent: source->blockPosition += static_cast<std::uint32_t>(offset); break;
+    case SeekFromEnd: source->blockPosition = source->blockLength + static_cast<std::uint32_t>(offset); break;
     default: break;
     }
     return 0;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/unique.h"
 #include "common/unique_handle.h"
 
 struct ByteSource {
@@ -21,9 +22,11 @@ struct ByteSource {
     std::uint32_t blockPosition = 0;
 };
 
-// kind: 1 handle, 2 file name, 3 memory (first = address, length = its size).
+// kind: the ArchiveSourceKind values of archive/archive.h (SourceHandle,
+// SourceFileName, SourceMemory: first = address, length = its size).
 [[nodiscard]] ByteSource* OpenByteSource(const void* first, std::uint32_t length, int kind) noexcept;
 int CloseByteSource(ByteSource* source) noexcept;
+using UniqueByteSource = win32::UniqueOf<ByteSource*, CloseByteSource>;
 
 // Reads up to `count` items of `size` bytes; returns the number of whole items read.
 [[nodiscard]] std::size_t ReadBytes(void* destination, std::size_t size, std::size_t count,
@@ -33,7 +36,15 @@ constexpr int kSeekNoDevice = 19;        // no source, or an origin other than 0
 constexpr int kSeekInvalid = 22;         // the system refused the move (a negative position)
 constexpr int kSeekNotSeekable = 29;     // a handle that is not a disk file
 
-// origin: 0 from the start, 1 from the current position, 2 from the end. 0 on success.
+// Where SeekSource measures its offset from (the C library's SEEK_SET, SEEK_CUR
+// and SEEK_END numbering).
+enum SeekOrigin : int {
+    SeekFromStart = 0,
+    SeekFromCurrent = 1,
+    SeekFromEnd = 2,
+};
+
+// origin: a SeekOrigin. 0 on success.
 [[nodiscard]] int SeekSource(ByteSource* source, std::int32_t offset, int origin) noexcept;
 [[nodiscard]] std::uint32_t TellSource(ByteSource* source) noexcept;
 [[nodiscard]] bool SourceFailed(const ByteSource* source) noexcept;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -15,7 +16,7 @@ constexpr std::uint32_t kWindowSize = kSearchStep + 4;  // windows overlap by on
 constexpr std::uint16_t kUtBlockId = 0x5455;           // "UT"
 
 [[nodiscard]] int SeekTo(ByteSource* source, std::uint32_t position) noexcept {
-    return SeekSource(source, static_cast<std::int32_t>(position), 0);
+    return SeekSource(source, static_cast<std::int32_t>(position), SeekFromStart);
 }
 
 // Reads one field into `value`; a failure turns `status` into ReaderReadFailed.
@@ -90,8 +91,8 @@ constexpr std::uint32_t kCentralLocalHeaderAt = 42;
         if (!inPiece) {
             pieceStart = offset;
             pieceLength = 0;
-            if (SeekTo(reader->source, offset + reader->bytesBefore) != 0) break;
-            pieceLength = static_cast<std::uint32_t>(ReadBytes(piece.get(), 1, kSpanReadSize, reader->source));
+            if (SeekTo(reader->source.get(), offset + reader->bytesBefore) != 0) break;
+            pieceLength = static_cast<std::uint32_t>(ReadBytes(piece.get(), 1, kSpanReadSize, reader->source.get()));
             if (pieceLength < kCentralHeaderSize) break;
         }
         const std::uint8_t* e = piece.get() + (offset - pieceStart);
@@ -137,7 +138,7 @@ constexpr std::uint32_t kCentralLocalHeaderAt = 42;
 }  // namespace
 
 std::uint32_t FindEndRecord(ByteSource* source) noexcept {
-    if (SeekSource(source, 0, 2) != 0) return 0;
+    if (SeekSource(source, 0, SeekFromEnd) != 0) return 0;
     const std::uint32_t length = TellSource(source);
     const std::uint32_t reach = std::min(kEndRecordReach, length);
     std::unique_ptr<std::uint8_t[]> window(new (std::nothrow) std::uint8_t[kWindowSize]);
@@ -161,7 +162,8 @@ std::uint32_t FindEndRecord(ByteSource* source) noexcept {
 }
 
 DirectoryReader* OpenDirectory(ByteSource* source) noexcept {
-    if (source == nullptr) return nullptr;
+    UniqueByteSource owned(source);
+    if (!owned) return nullptr;
     const std::uint32_t endPosition = FindEndRecord(source);
     int status = endPosition == 0 ? ReaderReadFailed : ReaderOk;
     std::uint32_t signature = 0, thisDisk = 0, directoryDisk = 0, entries = 0, totalEntries = 0;
@@ -186,32 +188,28 @@ DirectoryReader* OpenDirectory(ByteSource* source) noexcept {
     const std::uint64_t recordAt = static_cast<std::uint64_t>(endPosition) + source->startOffset;
     const std::uint64_t directoryEnd = static_cast<std::uint64_t>(directoryOffset) + directorySize;
     if (status == ReaderOk && recordAt < directoryEnd) status = ReaderDamaged;
-    DirectoryReader* reader = nullptr;
-    if (status == ReaderOk) reader = new (std::nothrow) DirectoryReader;
-    if (reader == nullptr) {
-        CloseByteSource(source);
-        return nullptr;
-    }
-    reader->source = source;
+    if (status != ReaderOk) return nullptr;
+    std::unique_ptr<DirectoryReader> reader(new (std::nothrow) DirectoryReader);
+    if (!reader) return nullptr;
+    reader->source = std::move(owned);
     reader->entryCount = entries;
     reader->bytesBefore = static_cast<std::uint32_t>(recordAt - directoryEnd);
     reader->directoryOffset = directoryOffset;
     source->startOffset = 0;
-    static_cast<void>(RewindItems(reader));
-    return reader;
+    static_cast<void>(RewindItems(reader.get()));
+    return reader.release();
 }
 
 int CloseDirectory(DirectoryReader* reader) noexcept {
     if (reader == nullptr) return ReaderBadArgument;
     if (reader->stream != nullptr) static_cast<void>(CloseItemData(reader));
-    CloseByteSource(reader->source);
-    delete reader;
+    std::unique_ptr<DirectoryReader> freed(reader);  // closes its source
     return ReaderOk;
 }
 
 int LoadDirectoryEntry(DirectoryReader* reader, char* name, std::uint32_t nameSize) noexcept {
     if (reader == nullptr) return ReaderBadArgument;
-    ByteSource* source = reader->source;
+    ByteSource* source = reader->source.get();
     if (SeekTo(source, reader->cursorOffset + reader->bytesBefore) != 0) return ReaderReadFailed;
     std::uint32_t signature = 0;
     if (ReadU32LE(source, &signature) != ReaderOk) return ReaderReadFailed;
@@ -287,7 +285,7 @@ int PositionOnItem(DirectoryReader* reader, std::uint32_t index) noexcept {
 int VerifyLocalHeader(DirectoryReader* reader, LocalHeaderLayout* layout) noexcept {
     *layout = LocalHeaderLayout{};
     if (reader == nullptr || !reader->cursorValid) return ReaderBadArgument;
-    ByteSource* source = reader->source;
+    ByteSource* source = reader->source.get();
     const DirectoryEntry& e = reader->entry;
     if (SeekTo(source, e.localHeaderOffset + reader->bytesBefore) != 0) return ReaderReadFailed;
     std::uint32_t signature = 0;
@@ -369,8 +367,8 @@ ArchiveResult FillArchiveItem(DirectoryReader* reader, std::uint32_t index, Arch
     if (layout.extraSize != 0) {
         extra.reset(new (std::nothrow) std::uint8_t[layout.extraSize]);
         if (!extra) return ArchiveErrItemRead;
-        if (SeekTo(reader->source, layout.extraOffset + reader->bytesBefore) != 0) return ArchiveErrItemRead;
-        if (ReadBytes(extra.get(), layout.extraSize, 1, reader->source) != 1) return ArchiveErrItemRead;
+        if (SeekTo(reader->source.get(), layout.extraOffset + reader->bytesBefore) != 0) return ArchiveErrItemRead;
+        if (ReadBytes(extra.get(), layout.extraSize, 1, reader->source.get()) != 1) return ArchiveErrItemRead;
     }
 
     const DirectoryEntry& e = reader->entry;

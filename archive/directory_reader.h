@@ -41,7 +41,7 @@ struct ItemSpan {
 };
 
 struct DirectoryReader {
-    ByteSource* source = nullptr;        // owned
+    UniqueByteSource source;
     std::uint32_t entryCount = 0;
     std::uint32_t bytesBefore = 0;       // source bytes ahead of the archive's offset 0
     std::uint32_t cursorIndex = 0;

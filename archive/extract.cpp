@@ -3,6 +3,7 @@
 #include "archive/item_stream.h"
 #include "archive/stored_name.h"
 #include "setup/create_folder_path.h"
+#include "common/path_text.h"
 #include "common/unique_handle.h"
 
 #include <cstring>
@@ -35,16 +36,11 @@ bool FolderPartOf(const char* target, char (&folder)[kPathCapacity]) noexcept {
     if (length >= 2 && target[1] == ':' && !::IsDBCSLeadByte(static_cast<BYTE>(target[0]))) drive = 2;
     std::size_t nameStart = drive;  // just after the last separator
     std::size_t lastDot = std::string_view::npos;
-    for (std::size_t i = drive; i < length; ++i) {
-        const auto c = static_cast<BYTE>(target[i]);
-        if (::IsDBCSLeadByte(c) && i + 1 < length) {
-            ++i;
-            continue;
-        }
-        if (c == '\\' || c == '/') {
+    for (std::size_t i = drive; i < length; i += win32::CharacterBytes(target + i)) {
+        if (win32::IsPathSeparator(target[i])) {
             nameStart = i + 1;
             lastDot = std::string_view::npos;
-        } else if (c == '.') {
+        } else if (target[i] == '.') {
             lastDot = i;
         }
     }
@@ -89,7 +85,7 @@ CopyOutcome CopyItemData(DirectoryReader* reader, HANDLE output, ExtractProgress
 
 ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* target, int mode,
                                 ExtractProgressFn progress) noexcept {
-    DirectoryReader* reader = state->reader;
+    DirectoryReader* reader = state->reader.get();
     ArchiveItem item;
     const ArchiveResult filled = FillItemCached(state, index, &item);
     if (filled != ArchiveOk) return filled;
@@ -154,7 +150,7 @@ ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* 
 }
 
 ArchiveResult ExtractItemToMemory(ArchiveState* state, std::uint32_t index, void* buffer, DWORD length) noexcept {
-    DirectoryReader* reader = state->reader;
+    DirectoryReader* reader = state->reader.get();
     if (static_cast<std::int32_t>(index) != state->memoryItemIndex) {
         EndMemoryExtraction(state);
         if (PositionOnItem(reader, index) != ReaderOk) return ArchiveErrMemoryExtract;

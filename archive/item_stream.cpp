@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <utility>
 
 struct ItemStream {
-    std::uint8_t* input = nullptr;      // kItemInputBufferSize bytes (handle sources read through it)
+    std::unique_ptr<std::uint8_t[]> input;  // kItemInputBufferSize bytes (handle sources read through it)
     z_stream zs{};                      // windows over the input buffer and the caller's buffer
     std::uint32_t dataPosition = 0;     // archive offset of the next compressed byte
     bool inflateReady = false;
@@ -45,9 +47,9 @@ namespace {
         s->zs.next_in = const_cast<Bytef*>(block->block + position);
     } else {
         n = std::min(kItemInputBufferSize, s->compressedLeft);
-        if (SeekSource(s->source, static_cast<std::int32_t>(position), 0) != 0) return ReaderReadFailed;
-        if (ReadBytes(s->input, n, 1, s->source) != 1) return ReaderReadFailed;
-        s->zs.next_in = s->input;
+        if (SeekSource(s->source, static_cast<std::int32_t>(position), SeekFromStart) != 0) return ReaderReadFailed;
+        if (ReadBytes(s->input.get(), n, 1, s->source) != 1) return ReaderReadFailed;
+        s->zs.next_in = s->input.get();
     }
     s->dataPosition += n;
     s->compressedLeft -= n;
@@ -62,13 +64,10 @@ int OpenItemData(DirectoryReader* reader) noexcept {
     if (reader->stream != nullptr) static_cast<void>(CloseItemData(reader));
     LocalHeaderLayout layout;
     if (VerifyLocalHeader(reader, &layout) != ReaderOk) return ReaderDamaged;
-    auto* s = new (std::nothrow) ItemStream;
-    if (s == nullptr) return ReaderOutOfMemory;
-    s->input = new (std::nothrow) std::uint8_t[kItemInputBufferSize];
-    if (s->input == nullptr) {
-        delete s;
-        return ReaderOutOfMemory;
-    }
+    std::unique_ptr<ItemStream> s(new (std::nothrow) ItemStream);
+    if (!s) return ReaderOutOfMemory;
+    s->input.reset(new (std::nothrow) std::uint8_t[kItemInputBufferSize]);
+    if (!s->input) return ReaderOutOfMemory;
     const DirectoryEntry& e = reader->entry;
     s->expectedCrc = e.crc32;
     s->crc = crc32(0L, Z_NULL, 0);
@@ -76,20 +75,20 @@ int OpenItemData(DirectoryReader* reader) noexcept {
     s->compressedLeft = e.compressedSize;
     s->uncompressedLeft = e.uncompressedSize;
     s->dataPosition = e.localHeaderOffset + kLocalHeaderSize + layout.nameAndExtraSize;
-    s->source = reader->source;
+    s->source = reader->source.get();
     s->bytesBefore = reader->bytesBefore;
     if (s->method == kMethodDeflated) {
         // A failed initialisation shows as zlib's error on the first read.
         s->inflateReady = inflateInit2(&s->zs, -MAX_WBITS) == Z_OK;
     }
-    reader->stream = s;
+    reader->stream = s.release();
     return ReaderOk;
 }
 
 int ReadItemData(DirectoryReader* reader, void* buffer, std::uint32_t length) noexcept {
     if (reader == nullptr || reader->stream == nullptr) return ReaderBadArgument;
     ItemStream* s = reader->stream;
-    if (s->input == nullptr) return ReaderEndOfList;
+    if (!s->input) return ReaderEndOfList;
     if (length == 0) return 0;
     // The result is an int: one call never delivers more than 2 GiB - 1.
     const std::uint32_t room = std::min({length, s->uncompressedLeft, std::uint32_t{0x7FFFFFFF}});
@@ -148,10 +147,7 @@ int ItemDataChecksumStatus(const DirectoryReader* reader) noexcept {
 int CloseItemData(DirectoryReader* reader) noexcept {
     if (reader == nullptr || reader->stream == nullptr) return ReaderBadArgument;
     const int status = ItemDataChecksumStatus(reader);
-    ItemStream* s = reader->stream;
-    delete[] s->input;
+    const std::unique_ptr<ItemStream> s(std::exchange(reader->stream, nullptr));
     if (s->inflateReady) inflateEnd(&s->zs);
-    delete s;
-    reader->stream = nullptr;
     return status;
 }

@@ -17,7 +17,7 @@ std::size_t CharBoundaryAtOrBelow(const char* text, std::size_t length, std::siz
     if (limit >= length) return length;
     std::size_t position = 0;
     while (position < limit) {
-        const std::size_t step = ::IsDBCSLeadByte(static_cast<BYTE>(text[position])) ? 2 : 1;
+        const std::size_t step = win32::CharacterBytes(text + position);
         if (position + step > limit) break;
         position += step;
     }
@@ -27,9 +27,7 @@ std::size_t CharBoundaryAtOrBelow(const char* text, std::size_t length, std::siz
 // The first character boundary of `text` at or after `start`.
 std::size_t CharBoundaryAtOrAbove(const char* text, std::size_t length, std::size_t start) noexcept {
     std::size_t position = 0;
-    while (position < start && position < length) {
-        position += ::IsDBCSLeadByte(static_cast<BYTE>(text[position])) ? 2 : 1;
-    }
+    while (position < start && position < length) position += win32::CharacterBytes(text + position);
     return position < length ? position : length;
 }
 

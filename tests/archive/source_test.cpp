@@ -329,9 +329,9 @@ TEST(DirectoryWalk, AMoveForwardFromAnUnreadableEntryReadsNothing) {
     EXPECT_EQ(PositionOnItem(reader, 2), ReaderOk);
     EXPECT_NE(PositionOnItem(reader, 3), ReaderOk);  // the end record stands where entry 3 would be
     for (std::uint32_t index : {3u, 4u, 1000u, 0xFFFEu}) {
-        ASSERT_EQ(SeekSource(reader->source, 12345, 0), 0);
+        ASSERT_EQ(SeekSource(reader->source.get(), 12345, SeekFromStart), 0);
         EXPECT_NE(PositionOnItem(reader, index), ReaderOk) << index;
-        EXPECT_EQ(TellSource(reader->source), 12345u) << "entry " << index << " was looked for by reading";
+        EXPECT_EQ(TellSource(reader->source.get()), 12345u) << "entry " << index << " was looked for by reading";
     }
     EXPECT_EQ(PositionOnItem(reader, 1), ReaderOk);
     EXPECT_EQ(reader->cursorIndex, 1u);
