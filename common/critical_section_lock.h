@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "common/critical_section.h"
+
 namespace win32 {
 
 class CriticalSectionLock {
@@ -10,6 +12,7 @@ public:
     explicit CriticalSectionLock(CRITICAL_SECTION& section) noexcept : section_(section) {
         ::EnterCriticalSection(&section_);
     }
+    explicit CriticalSectionLock(CriticalSection& section) noexcept : CriticalSectionLock(section.get()) {}
     CriticalSectionLock(const CriticalSectionLock&) = delete;
     CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
     ~CriticalSectionLock() { ::LeaveCriticalSection(&section_); }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/com_ref.h"
+#include "common/critical_section.h"
 #include "common/memory_surface.h"
 #include "common/unique_handle.h"
 #include "picture/window_wrapper.h"
@@ -194,7 +195,7 @@ private:
     std::atomic<bool> stopRequested{false};
     bool ready = false;
     // Keeps frame drawing and the paint copy off the surface at the same time.
-    CRITICAL_SECTION surfaceLock;
+    win32::CriticalSection surfaceLock;
 };
 
 // The program's one picture control (lives for the whole process).

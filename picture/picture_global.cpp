@@ -3,7 +3,6 @@
 #include "picture/animated_picture_wnd.h"
 
 CAnimatedPictureWnd::CAnimatedPictureWnd() noexcept {
-    ::InitializeCriticalSection(&surfaceLock);
     // Manual reset: a stop that comes before the thread reaches its wait still
     // ends that wait at once.
     stopEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -12,7 +11,6 @@ CAnimatedPictureWnd::CAnimatedPictureWnd() noexcept {
 CAnimatedPictureWnd::~CAnimatedPictureWnd() {
     Stop();
     stopEvent.reset();
-    ::DeleteCriticalSection(&surfaceLock);
 }
 
 CAnimatedPictureWnd g_pictureControl;

@@ -10,6 +10,7 @@
 #include "setup/progress_percent.h"
 #include "setup/setup_dialog.h"
 #include "setup/setup_state.h"
+#include "common/unique.h"
 
 namespace {
 
@@ -135,14 +136,15 @@ void CopyArchiveItems() noexcept {
     g_setup.totalBytes = 0;
     g_setup.doneBytes = 0;
     g_barPercent = 0;  // a new progress bar stands at 0
-    g_setup.progressDialog =
-        ::CreateDialogParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, SetupDialogProc, 0);
-    if (g_setup.progressDialog == nullptr) {
+    win32::UniqueOf<HWND, ::DestroyWindow> dialog(
+        ::CreateDialogParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, SetupDialogProc, 0));
+    g_setup.progressDialog = dialog.get();
+    if (!dialog) {
         g_setup.messageId = IDS_NO_MEMORY;
         g_setup.installOk = false;
         return;
     }
     if (g_setup.installOk && !g_setup.cancelled) CopyPayload();
-    ::DestroyWindow(g_setup.progressDialog);
+    dialog.reset();
     g_setup.progressDialog = nullptr;
 }

@@ -2,6 +2,7 @@
 
 #include "resources/resource_ids.h"
 #include "setup/setup_state.h"
+#include "common/unique_icon.h"
 
 void SetDialogSmallIcon(HWND dialog) noexcept {
     HANDLE icon = ::LoadImageA(g_setup.instance, MAKEINTRESOURCEA(IDI_SETUP_SMALL), IMAGE_ICON,
@@ -10,6 +11,6 @@ void SetDialogSmallIcon(HWND dialog) noexcept {
 }
 
 void ReleaseDialogSmallIcon(HWND dialog) noexcept {
-    const LRESULT previous = ::SendMessageA(dialog, WM_SETICON, ICON_SMALL, 0);
-    if (previous != 0) ::DestroyIcon(reinterpret_cast<HICON>(previous));
+    // The dialog hands back the icon it held; the owner destroys it.
+    const win32::UniqueIcon previous(reinterpret_cast<HICON>(::SendMessageA(dialog, WM_SETICON, ICON_SMALL, 0)));
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "common/unique.h"
+
 unsigned FormatLastError(char* buffer, unsigned size) noexcept {
     if (buffer == nullptr || size == 0) return 0;
     buffer[0] = '\0';
@@ -12,8 +14,8 @@ unsigned FormatLastError(char* buffer, unsigned size) noexcept {
     const DWORD length = ::FormatMessageA(
         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
         MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
-    if (length == 0 || text == nullptr) return 0;
+    const win32::UniqueOf<char*, ::LocalFree> owned(text);
+    if (length == 0 || !owned) return 0;
     ::lstrcpynA(buffer, text, static_cast<int>(size));
-    ::LocalFree(text);
     return static_cast<unsigned>(::lstrlenA(buffer));
 }
