@@ -152,7 +152,7 @@ std::uint32_t FindEndRecord(ByteSource* source) noexcept {
         if (SeekTo(source, windowStart) != 0) break;
         if (ReadBytes(window.get(), size, 1, source) != 1) break;
         for (std::uint32_t i = size - 4 + 1; i-- > 0;) {
-            if (window[i] == 0x50 && window[i + 1] == 0x4B && window[i + 2] == 0x05 && window[i + 3] == 0x06) {
+            if (Get32(window.get() + i) == kEndRecordSignature) {
                 found = windowStart + i;
                 break;
             }

@@ -22,6 +22,8 @@
 
 // The byte that ends a GIF stream.
 constexpr BYTE kGifTrailer = 0x3B;
+// The delay of a frame without a graphic control extension.
+constexpr DWORD kNoFrameDelay = 0xFFFFFFFF;
 
 // Classification of the block at the walker's position.
 enum GifBlockKind {
@@ -41,7 +43,7 @@ struct GifFrame {
     DWORD height;
     DWORD left;
     DWORD top;
-    DWORD delay;     // hundredths of a second; 0xFFFFFFFF without a graphic control extension
+    DWORD delay;     // hundredths of a second; kNoFrameDelay without a graphic control extension
     LONG disposal;   // 0-7; 0 without a graphic control extension
 };
 

@@ -14,7 +14,8 @@ constexpr BYTE kGraphicControlLabel = 0xF9;
 constexpr BYTE kPlainTextLabel = 0x01;
 
 constexpr DWORD kHeaderAndScreenSize = 13;
-constexpr BYTE kLocalTableFlag = 0x80;  // in an image descriptor's packed byte
+constexpr BYTE kLocalTableFlag = 0x80;   // in an image descriptor's packed byte
+constexpr BYTE kGlobalTableFlag = 0x80;  // in the logical screen descriptor's packed byte
 
 // Size in bytes of a colour table whose packed-byte field holds n.
 constexpr DWORD ColourTableSize(BYTE packed) { return 3u << ((packed & 7u) + 1u); }
@@ -47,7 +48,7 @@ bool CAnimatedPictureWnd::ReadScreenDescriptor(DWORD& width, DWORD& height) noex
     globalTableSize = 0;
     if (data == nullptr || dataSize < kHeaderAndScreenSize) return false;
     const BYTE packed = data[10];
-    DWORD table = (packed & 0x80) != 0 ? ColourTableSize(packed) : 0;
+    DWORD table = (packed & kGlobalTableFlag) != 0 ? ColourTableSize(packed) : 0;
     if (dataSize - kHeaderAndScreenSize < table) return false;
     globalTableSize = table;
     width = static_cast<DWORD>(data[6]) | (static_cast<DWORD>(data[7]) << 8);
@@ -100,7 +101,7 @@ LONG CAnimatedPictureWnd::BlockLengthAt() const noexcept {
         case ImageDescriptor: {
             BYTE packed = 0;
             if (dataSize - position <= 9 || !ByteAt(position + 9, packed)) return 0;
-            fixed = 11 + ((packed & 0x80) != 0 ? ColourTableSize(packed) : 0);
+            fixed = 11 + ((packed & kLocalTableFlag) != 0 ? ColourTableSize(packed) : 0);
             break;
         }
     }
@@ -145,7 +146,7 @@ bool CAnimatedPictureWnd::SkipLeadingExtensions() noexcept {
 // extensions, then one graphic block. Reads the frame's values on the way.
 bool CAnimatedPictureWnd::WalkFrame(FrameValues& values) noexcept {
     if (data == nullptr) return false;
-    values = FrameValues{0, 0, 0xFFFFFFFFu, 0, 0, 0, 0, 0, false};
+    values = FrameValues{0, 0, kNoFrameDelay, 0, 0, 0, 0, 0, false};
     if (!SkipLeadingExtensions()) return false;
 
     const DWORD start = position;
