@@ -71,36 +71,38 @@ TEST(ByteSource, MemoryReadsStopAtTheEnd) {
     EXPECT_EQ(CloseByteSource(nullptr), -1);
 }
 
+// The same bytes from memory and from a file: three bytes are left for the
+// last 4-byte field, which is then unreadable, not a mix of old bytes, and so
+// is a field after the end.
 TEST(ByteSource, FieldsAreLittleEndianAndShortFieldsFail) {
     const Bytes block = {0x50, 0x4B, 0x01, 0x02, 0x17, 0x0B, 0xAA, 0xBB, 0xCC};
-    ByteSource* source = OpenByteSource(block.data(), static_cast<std::uint32_t>(block.size()), 3);
-    ASSERT_NE(source, nullptr);
-    std::uint32_t value = 7;
-    EXPECT_EQ(ReadU32LE(source, &value), 0);
-    EXPECT_EQ(value, 0x02014B50u);
-    EXPECT_EQ(ReadU16LE(source, &value), 0);
-    EXPECT_EQ(value, 0x0B17u);
-    // Three bytes are left: a 4-byte field there is unreadable, not a mix of old bytes.
-    value = 7;
-    EXPECT_EQ(ReadU32LE(source, &value), -1);
-    EXPECT_EQ(value, 0u);
-    EXPECT_EQ(ReadU8(source, &value), -1);
-    EXPECT_EQ(value, 0u);
-    CloseByteSource(source);
-}
-
-TEST(ByteSource, FieldAtTheEndOfAFileFails) {
     TempFolder temp;
-    const std::string path = temp / "two.bin";
-    ASSERT_TRUE(WriteWholeFile(path, {0x34, 0x12}));
-    ByteSource* source = OpenByteSource(path.c_str(), 0, 2);
-    ASSERT_NE(source, nullptr);
-    std::uint32_t value = 9;
-    EXPECT_EQ(ReadU16LE(source, &value), 0);
-    EXPECT_EQ(value, 0x1234u);
-    EXPECT_EQ(ReadU16LE(source, &value), -1);
-    EXPECT_EQ(value, 0u);
-    CloseByteSource(source);
+    const std::string path = temp / "fields.bin";
+    ASSERT_TRUE(WriteWholeFile(path, block));
+    struct Kind {
+        const char* what;
+        const void* first;
+        int kind;
+    };
+    for (const Kind k : {Kind{"memory", block.data(), 3}, Kind{"file", path.c_str(), 2}}) {
+        SCOPED_TRACE(k.what);
+        ByteSource* source = OpenByteSource(k.first, static_cast<std::uint32_t>(block.size()), k.kind);
+        ASSERT_NE(source, nullptr);
+        std::uint32_t value = 7;
+        EXPECT_EQ(ReadU32LE(source, &value), 0);
+        EXPECT_EQ(value, 0x02014B50u);
+        EXPECT_EQ(ReadU16LE(source, &value), 0);
+        EXPECT_EQ(value, 0x0B17u);
+        EXPECT_EQ(ReadU32LE(source, &value), -1);
+        EXPECT_EQ(value, 0u);
+        value = 7;
+        EXPECT_EQ(ReadU16LE(source, &value), -1);
+        EXPECT_EQ(value, 0u);
+        value = 7;
+        EXPECT_EQ(ReadU8(source, &value), -1);
+        EXPECT_EQ(value, 0u);
+        CloseByteSource(source);
+    }
 }
 
 TEST(ByteSource, HandleSourceCountsFromTheHandlesPosition) {
@@ -284,18 +286,16 @@ TEST(OpenDirectory, RefusesMultiDiskCountsAndOverlongDirectories) {
     struct Patch {
         std::size_t offset;
         std::uint32_t value;
+        int width;
     };
-    for (const Patch patch : {Patch{4, 1}, Patch{6, 1}, Patch{8, 2}, Patch{10, 2}}) {
+    // Multi-disk counts, and directory sizes that would end after the end
+    // record (the huge one must not wrap around into a plausible extent).
+    for (const Patch patch : {Patch{4, 1, 2}, Patch{6, 1, 2}, Patch{8, 2, 2}, Patch{10, 2, 2},
+                              Patch{12, packed.centralDirectorySize + 1, 4}, Patch{12, 0xFFFFFFF0u, 4}}) {
         Bytes bytes = packed.bytes;
-        Put16(bytes, end + patch.offset, patch.value);
-        EXPECT_EQ(OpenMemory(bytes), nullptr) << "field at " << patch.offset;
+        (patch.width == 4 ? Put32 : Put16)(bytes, end + patch.offset, patch.value);
+        EXPECT_EQ(OpenMemory(bytes), nullptr) << "field at " << patch.offset << " set to " << patch.value;
     }
-    Bytes longer = packed.bytes;
-    Put32(longer, end + 12, packed.centralDirectorySize + 1);  // would end after the end record
-    EXPECT_EQ(OpenMemory(longer), nullptr);
-    Bytes huge = packed.bytes;
-    Put32(huge, end + 12, 0xFFFFFFF0u);  // must not wrap around into a plausible extent
-    EXPECT_EQ(OpenMemory(huge), nullptr);
 }
 
 TEST(OpenDirectory, StandardLocalSignatureCountsButEveryItemFails) {
@@ -328,7 +328,7 @@ TEST(DirectoryWalk, AMoveForwardFromAnUnreadableEntryReadsNothing) {
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(PositionOnItem(reader, 2), ReaderOk);
     EXPECT_NE(PositionOnItem(reader, 3), ReaderOk);  // the end record stands where entry 3 would be
-    for (std::uint32_t index : {3u, 4u, 1000u, 0xFFFEu}) {
+    for (std::uint32_t index : {3u, 4u, 0xFFFEu}) {
         ASSERT_EQ(SeekSource(reader->source, 12345, 0), 0);
         EXPECT_NE(PositionOnItem(reader, index), ReaderOk) << index;
         EXPECT_EQ(TellSource(reader->source), 12345u) << "entry " << index << " was looked for by reading";
