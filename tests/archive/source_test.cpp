@@ -298,23 +298,6 @@ TEST(OpenDirectory, RefusesMultiDiskCountsAndOverlongDirectories) {
     }
 }
 
-TEST(OpenDirectory, StandardLocalSignatureCountsButEveryItemFails) {
-    packer::Options options;
-    options.standardLocalSignature = true;
-    const Bytes archive = ThreeItemArchive(options);
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
-    ArchiveItem item;
-    ASSERT_EQ(GetArchiveItem(opened, -1, &item), ArchiveOk);
-    EXPECT_EQ(item.index, 3);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(GetArchiveItem(opened, i, &item), ArchiveErrItemHeader);
-        Bytes buffer(100);
-        EXPECT_EQ(ExtractArchiveItem(opened, i, buffer.data(), 100, TargetMemory, nullptr), ArchiveErrMemoryExtract);
-    }
-    CloseArchive(opened);
-}
-
 // An end record that claims more entries than the directory holds: every
 // missing entry fails without walking the directory from its start again, and
 // only a step back starts from the first entry.
