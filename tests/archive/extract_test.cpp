@@ -100,43 +100,40 @@ TEST_F(Extraction, ProgressCountsEveryChunk) {
     }
 }
 
+// A file gets its item's times and the folders missing above it; an empty item
+// becomes an empty file with its times, without a progress call.
 TEST_F(Extraction, FilesGetTheItemTimesAndMissingFolders) {
-    packer::Item item = FileItem("deep.txt", PatternData(5000, 13));
-    item.modificationTime = 1650000000;
-    item.accessTime = 1650000123;
-    item.creationTime = 1640000000;
-    packer::Item empty = FileItem("empty.txt", {});
-    empty.modificationTime = 1660000000;
-    empty.accessTime = 1660000001;
-    empty.creationTime = 1630000000;
-    const Bytes archive = packer::Pack({item, empty}).bytes;
+    const auto timed = [](const char* name, Bytes data, std::uint32_t write, std::uint32_t access,
+                          std::uint32_t creation) {
+        packer::Item item = FileItem(name, std::move(data));
+        item.modificationTime = write;
+        item.accessTime = access;
+        item.creationTime = creation;
+        return item;
+    };
+    const std::vector<packer::Item> items = {timed("deep.txt", PatternData(5000, 13), 1650000000, 1650000123, 1640000000),
+                                             timed("empty.txt", {}, 1660000000, 1660000001, 1630000000)};
+    const Bytes archive = packer::Pack(items).bytes;
     ArchiveHandle opened = OpenMemory(archive);
     ASSERT_NE(opened, nullptr);
-
-    const std::string target = temp_ / "a\\b\\c\\deep.txt";
-    ASSERT_EQ(ExtractTo(opened, 0, target), ArchiveOk);
-    EXPECT_TRUE(IsFolder(temp_ / "a\\b"));
     const bool creationKept = KeepsCreationTimes(temp_.path());
-    FileTimes times = TimesOf(target);  // before reading the data, which may touch the access time
-    EXPECT_EQ(times.write, UnixTicks(1650000000));
-    EXPECT_EQ(times.access, UnixTicks(1650000123));
-    if (creationKept) {
-        EXPECT_EQ(times.creation, UnixTicks(1640000000));
+    const char* const targets[] = {"a\\b\\c\\deep.txt", "x\\empty.txt"};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(targets[i]);
+        g_counts[0].clear();
+        const std::string target = temp_ / targets[i];
+        ASSERT_EQ(ExtractTo(opened, i, target, ProgressReturningZero), ArchiveOk);
+        const FileTimes times = TimesOf(target);  // before reading the data, which may touch the access time
+        EXPECT_EQ(times.write, UnixTicks(items[i].modificationTime));
+        EXPECT_EQ(times.access, UnixTicks(items[i].accessTime));
+        if (creationKept) {
+            EXPECT_EQ(times.creation, UnixTicks(items[i].creationTime));
+        }
+        EXPECT_TRUE(Exists(target));
+        EXPECT_EQ(ReadWholeFile(target), items[i].data);
+        EXPECT_EQ(g_counts[0], items[i].data.empty() ? std::vector<DWORD>{} : std::vector<DWORD>{5000});
     }
-    EXPECT_EQ(ReadWholeFile(target), PatternData(5000, 13));
-
-    // An empty item: an empty file with its times, and no progress call.
-    const std::string emptyTarget = temp_ / "x\\empty.txt";
-    ASSERT_EQ(ExtractTo(opened, 1, emptyTarget, ProgressReturningZero), ArchiveOk);
-    times = TimesOf(emptyTarget);
-    EXPECT_EQ(times.write, UnixTicks(1660000000));
-    EXPECT_EQ(times.access, UnixTicks(1660000001));
-    if (creationKept) {
-        EXPECT_EQ(times.creation, UnixTicks(1630000000));
-    }
-    EXPECT_TRUE(Exists(emptyTarget));
-    EXPECT_TRUE(ReadWholeFile(emptyTarget).empty());
-    EXPECT_TRUE(g_counts[0].empty());
+    EXPECT_TRUE(IsFolder(temp_ / "a\\b"));
     CloseArchive(opened);
 }
 
