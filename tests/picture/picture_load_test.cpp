@@ -176,19 +176,6 @@ TEST(FailedLoads, LeaveTheControlUnloaded) {
     EXPECT_FALSE(control.IsReady());
 }
 
-TEST(FailedLoads, FramesTheDecoderRejectsAreLeftOutInOrder) {
-    GifBuilder gif(20, 20, Palette());
-    gif.GraphicControl(0, 11).SolidImage(0, 0, 20, 20, 0);
-    gif.GraphicControl(0, 12);
-    UndecodableImage(gif, 0, 0, 4, 4);
-    gif.GraphicControl(0, 13).SolidImage(1, 1, 5, 5, 1).Trailer();
-    CAnimatedPictureWnd control;
-    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
-    ASSERT_EQ(control.FrameCount(), 2u);
-    EXPECT_EQ(control.Frame(0).delay, 11u);
-    EXPECT_EQ(control.Frame(1).delay, 13u);
-}
-
 TEST(FailedLoads, OnlyOneFrameDecodesLoadSucceedsButShowsNothing) {
     GifBuilder gif(20, 20, Palette());
     gif.GraphicControl(0, 10).SolidImage(0, 0, 20, 20, 0);
@@ -204,21 +191,36 @@ TEST(FailedLoads, OnlyOneFrameDecodesLoadSucceedsButShowsNothing) {
     EXPECT_EQ(control.SurfacePixel(10, 10), ::GetSysColor(COLOR_MENU));
 }
 
-// Without a global table only the frame with a local one is decoded; a screen
-// 4096 pixels wide is still taken.
-TEST(FailedLoads, FramesWithoutColoursAreLeftOutAndA4096PixelScreenLoads) {
-    CAnimatedPictureWnd control;
+// Frames the decoder rejects, and frames without colours (no global table and
+// no local one), are left out; the others keep their order. A screen 4096
+// pixels wide is still taken.
+TEST(FailedLoads, FramesThatCannotBeDecodedAreLeftOutInOrder) {
+    GifBuilder rejected(20, 20, Palette());
+    rejected.GraphicControl(0, 11).SolidImage(0, 0, 20, 20, 0).GraphicControl(0, 12);
+    UndecodableImage(rejected, 0, 0, 4, 4);
+    rejected.GraphicControl(0, 13).SolidImage(1, 1, 5, 5, 1).Trailer();
     const Bytes coded = gif_test::EncodeImageData(std::vector<std::uint8_t>(64, 1), 2);
-    GifBuilder mixed(8, 8, {});
-    mixed.GraphicControl(0, 11).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 12);
-    mixed.RawImage(0, 0, 8, 8, 4, coded[0], Bytes(coded.begin() + 1, coded.end()));
-    mixed.GraphicControl(0, 13).SolidImage(0, 0, 8, 8, 0).Trailer();
-    ASSERT_NE(LoadBytes(control, mixed.bytes()), FALSE);
-    ASSERT_EQ(control.FrameCount(), 1u);
-    EXPECT_EQ(control.Frame(0).delay, 12u);
+    GifBuilder colourless(8, 8, {});
+    colourless.GraphicControl(0, 11).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 12);
+    colourless.RawImage(0, 0, 8, 8, 4, coded[0], Bytes(coded.begin() + 1, coded.end()));
+    colourless.GraphicControl(0, 13).SolidImage(0, 0, 8, 8, 0).Trailer();
     GifBuilder wide(4096, 1, Palette());
-    wide.SolidImage(0, 0, 1, 1, 0).SolidImage(0, 0, 1, 1, 1).Trailer();
-    EXPECT_NE(LoadBytes(control, wide.bytes()), FALSE);
+    wide.GraphicControl(0, 14).SolidImage(0, 0, 1, 1, 0).GraphicControl(0, 15).SolidImage(0, 0, 1, 1, 1).Trailer();
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        std::vector<DWORD> delays;
+    };
+    const Case cases[] = {{"a frame the decoder rejects", rejected.bytes(), {11, 13}},
+                          {"frames without colours", colourless.bytes(), {12}},
+                          {"a screen 4096 pixels wide", wide.bytes(), {14, 15}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CAnimatedPictureWnd control;
+        ASSERT_NE(LoadBytes(control, c.bytes), FALSE);
+        ASSERT_EQ(control.FrameCount(), c.delays.size());
+        for (DWORD i = 0; i < c.delays.size(); ++i) EXPECT_EQ(control.Frame(i).delay, c.delays[i]) << i;
+    }
 }
 
 TEST(Loading, ASecondLoadReplacesTheFirstAndStopUnloads) {
