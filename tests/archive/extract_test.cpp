@@ -111,8 +111,9 @@ TEST_F(Extraction, FilesGetTheItemTimesAndMissingFolders) {
         item.creationTime = creation;
         return item;
     };
-    const std::vector<packer::Item> items = {timed("deep.txt", PatternData(5000, 13), 1650000000, 1650000123, 1640000000),
-                                             timed("empty.txt", {}, 1660000000, 1660000001, 1630000000)};
+    const std::vector<packer::Item> items = {
+        timed("deep.txt", PatternData(5000, 13), 1650000000, 1650000123, 1640000000),
+        timed("empty.txt", {}, 1660000000, 1660000001, 1630000000)};
     const Bytes archive = packer::Pack(items).bytes;
     ArchiveHandle opened = OpenMemory(archive);
     ASSERT_NE(opened, nullptr);

@@ -224,7 +224,8 @@ TEST(ArchiveItems, LocalHeaderChecks) {
         ArchiveHandle opened = OpenMemory(archive);
         ASSERT_NE(opened, nullptr);
         ArchiveItem item;
-        EXPECT_EQ(GetArchiveItem(opened, 0, &item), ArchiveErrItemHeader) << "field at " << patch.offset << " set to " << patch.value;
+        EXPECT_EQ(GetArchiveItem(opened, 0, &item), ArchiveErrItemHeader)
+            << "field at " << patch.offset << " set to " << patch.value;
         CloseArchive(opened);
     }
     // A local extra field that runs past the end of the data.

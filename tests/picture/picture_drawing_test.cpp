@@ -89,17 +89,12 @@ TEST_F(SurfaceDrawing, FramesAndDisposalsAsTheThreadDrawsThem) {
         {"the first frame", first.bytes(), 1,
          {{{0, 0, 4, 4}, kRed, "frame 0"}, {{4, 0, 16, 12}, kButtonFace, "around frame 0"}}},
         {"disposal 2 clears only the frame's rectangle", two.bytes(), 3,
-         {{{4, 4, 10, 10}, kButtonFace, "frame 1 disposed"},
-          {{0, 0, 20, 4}, kRed, "above"},
-          {{0, 10, 15, 20}, kRed, "below"},
-          {{0, 4, 4, 10}, kRed, "left"},
-          {{10, 4, 20, 10}, kRed, "right"},
+         {{{4, 4, 10, 10}, kButtonFace, "frame 1 disposed"}, {{0, 0, 20, 4}, kRed, "above"},
+          {{0, 10, 15, 20}, kRed, "below"}, {{0, 4, 4, 10}, kRed, "left"}, {{10, 4, 20, 10}, kRed, "right"},
           {{15, 15, 17, 17}, kGreen, "frame 2"}}},
         {"disposal 3 restores exactly what lay under the frame", three.bytes(), 4,
-         {{{0, 0, 10, 10}, kBlue, "blue quarter restored"},
-          {{10, 0, 19, 20}, kRed, "red right half restored"},
-          {{0, 10, 10, 20}, kRed, "red bottom restored"},
-          {{19, 19, 20, 20}, kWhite, "frame 3"}}},
+         {{{0, 0, 10, 10}, kBlue, "blue quarter restored"}, {{10, 0, 19, 20}, kRed, "red right half restored"},
+          {{0, 10, 10, 20}, kRed, "red bottom restored"}, {{19, 19, 20, 20}, kWhite, "frame 3"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -107,7 +102,8 @@ TEST_F(SurfaceDrawing, FramesAndDisposalsAsTheThreadDrawsThem) {
         EXPECT_EQ(control.BackgroundColor(), RGB(255, 255, 255));
         ASSERT_NE(LoadBytes(control, c.gif), FALSE);
         EXPECT_EQ(control.BackgroundColor(), kButtonFace);
-        ExpectArea(control, RECT{0, 0, control.PictureWidth(), control.PictureHeight()}, kMenu, "before the first frame");
+        const RECT all{0, 0, control.PictureWidth(), control.PictureHeight()};
+        ExpectArea(control, all, kMenu, "before the first frame");
         ASSERT_NO_FATAL_FAILURE(PlayUntilDrawn(control, c.frames));
         for (const Area& area : c.areas) ExpectArea(control, area.rect, area.color, area.what);
     }
