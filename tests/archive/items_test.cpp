@@ -332,6 +332,9 @@ TEST(ArchiveItems, DamagedItemsAreRefusedInEveryOperation) {
             item = MarkedRecord();
             EXPECT_EQ(GetArchiveItem(opened, i, &item), refused ? ArchiveErrItemHeader : ArchiveOk) << i;
             EXPECT_EQ(IsMarked(item), refused) << i;
+            if (!refused) {
+                EXPECT_EQ(std::string(item.name), std::string(1, static_cast<char>('a' + i)) + ".bin");
+            }
             Bytes buffer(1000);
             EXPECT_EQ(ExtractArchiveItem(opened, i, buffer.data(), 1000, TargetMemory, nullptr),
                       refused ? ArchiveErrMemoryExtract : ArchiveMoreData) << i;
