@@ -70,74 +70,71 @@ protected:
 
 }  // namespace
 
-TEST_F(Extraction, ProgressCountsForALargeDeflateItem) {
-    const Bytes program = PatternData(1230848, 11);
-    const Bytes archive = packer::Pack({FileItem("Larkspan.exe", program)}).bytes;
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
+// A file is written in 16 KiB chunks, deflated and stored items alike, and
+// each chunk is counted to the progress function, whatever it returns.
+TEST_F(Extraction, ProgressCountsEveryChunk) {
+    struct Case {
+        packer::Method method;
+        std::size_t size;
+        std::vector<DWORD> counts;
+    };
+    std::vector<DWORD> large(75, 16384);
+    large.push_back(2048);
+    const Case cases[] = {{packer::Method::Deflate, 1230848, large},
+                          {packer::Method::Stored, 40000, {16384, 16384, 7232}}};
     const ExtractProgressFn functions[3] = {ProgressReturningZero, ProgressReturningOne, ProgressReturningMinusOne};
-    for (int f = 0; f < 3; ++f) {
-        const std::string target = temp_ / ("out" + std::to_string(f) + ".exe");
-        ASSERT_EQ(ExtractTo(opened, 0, target, functions[f]), ArchiveOk);
-        EXPECT_EQ(ReadWholeFile(target), program);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method == packer::Method::Stored ? "stored" : "deflated");
+        const Bytes data = PatternData(c.size, 11);
+        const Bytes archive = packer::Pack({FileItem("Larkspan.exe", data, c.method)}).bytes;
+        ArchiveHandle opened = OpenMemory(archive);
+        ASSERT_NE(opened, nullptr);
+        for (int f = 0; f < 3; ++f) {
+            g_counts[f].clear();
+            const std::string target = temp_ / ("out" + std::to_string(f) + ".exe");
+            ASSERT_EQ(ExtractTo(opened, 0, target, functions[f]), ArchiveOk);
+            EXPECT_EQ(ReadWholeFile(target), data);
+            EXPECT_EQ(g_counts[f], c.counts) << "progress function " << f;
+        }
+        CloseArchive(opened);
     }
-    std::vector<DWORD> expected(75, 16384);
-    expected.push_back(2048);
-    EXPECT_EQ(g_counts[0], expected);
-    EXPECT_EQ(g_counts[1], expected);  // the progress function's result changes nothing
-    EXPECT_EQ(g_counts[2], expected);
-    CloseArchive(opened);
 }
 
-TEST_F(Extraction, StoredItemsAreChunkedLikeDeflateOnes) {
-    const Bytes data = PatternData(40000, 12);
-    const Bytes archive = packer::Pack({FileItem("stored.bin", data, packer::Method::Stored)}).bytes;
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
-    const std::string target = temp_ / "stored.bin";
-    ASSERT_EQ(ExtractTo(opened, 0, target, ProgressReturningZero), ArchiveOk);
-    EXPECT_EQ(ReadWholeFile(target), data);
-    EXPECT_EQ(g_counts[0], (std::vector<DWORD>{16384, 16384, 7232}));
-    CloseArchive(opened);
-}
-
+// A file gets its item's times and the folders missing above it; an empty item
+// becomes an empty file with its times, without a progress call.
 TEST_F(Extraction, FilesGetTheItemTimesAndMissingFolders) {
-    packer::Item item = FileItem("deep.txt", PatternData(5000, 13));
-    item.modificationTime = 1650000000;
-    item.accessTime = 1650000123;
-    item.creationTime = 1640000000;
-    packer::Item empty = FileItem("empty.txt", {});
-    empty.modificationTime = 1660000000;
-    empty.accessTime = 1660000001;
-    empty.creationTime = 1630000000;
-    const Bytes archive = packer::Pack({item, empty}).bytes;
+    const auto timed = [](const char* name, Bytes data, std::uint32_t write, std::uint32_t access,
+                          std::uint32_t creation) {
+        packer::Item item = FileItem(name, std::move(data));
+        item.modificationTime = write;
+        item.accessTime = access;
+        item.creationTime = creation;
+        return item;
+    };
+    const std::vector<packer::Item> items = {
+        timed("deep.txt", PatternData(5000, 13), 1650000000, 1650000123, 1640000000),
+        timed("empty.txt", {}, 1660000000, 1660000001, 1630000000)};
+    const Bytes archive = packer::Pack(items).bytes;
     ArchiveHandle opened = OpenMemory(archive);
     ASSERT_NE(opened, nullptr);
-
-    const std::string target = temp_ / "a\\b\\c\\deep.txt";
-    ASSERT_EQ(ExtractTo(opened, 0, target), ArchiveOk);
-    EXPECT_TRUE(IsFolder(temp_ / "a\\b"));
     const bool creationKept = KeepsCreationTimes(temp_.path());
-    FileTimes times = TimesOf(target);  // before reading the data, which may touch the access time
-    EXPECT_EQ(times.write, UnixTicks(1650000000));
-    EXPECT_EQ(times.access, UnixTicks(1650000123));
-    if (creationKept) {
-        EXPECT_EQ(times.creation, UnixTicks(1640000000));
+    const char* const targets[] = {"a\\b\\c\\deep.txt", "x\\empty.txt"};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(targets[i]);
+        g_counts[0].clear();
+        const std::string target = temp_ / targets[i];
+        ASSERT_EQ(ExtractTo(opened, i, target, ProgressReturningZero), ArchiveOk);
+        const FileTimes times = TimesOf(target);  // before reading the data, which may touch the access time
+        EXPECT_EQ(times.write, UnixTicks(items[i].modificationTime));
+        EXPECT_EQ(times.access, UnixTicks(items[i].accessTime));
+        if (creationKept) {
+            EXPECT_EQ(times.creation, UnixTicks(items[i].creationTime));
+        }
+        EXPECT_TRUE(Exists(target));
+        EXPECT_EQ(ReadWholeFile(target), items[i].data);
+        EXPECT_EQ(g_counts[0], items[i].data.empty() ? std::vector<DWORD>{} : std::vector<DWORD>{5000});
     }
-    EXPECT_EQ(ReadWholeFile(target), PatternData(5000, 13));
-
-    // An empty item: an empty file with its times, and no progress call.
-    const std::string emptyTarget = temp_ / "x\\empty.txt";
-    ASSERT_EQ(ExtractTo(opened, 1, emptyTarget, ProgressReturningZero), ArchiveOk);
-    times = TimesOf(emptyTarget);
-    EXPECT_EQ(times.write, UnixTicks(1660000000));
-    EXPECT_EQ(times.access, UnixTicks(1660000001));
-    if (creationKept) {
-        EXPECT_EQ(times.creation, UnixTicks(1630000000));
-    }
-    EXPECT_TRUE(Exists(emptyTarget));
-    EXPECT_TRUE(ReadWholeFile(emptyTarget).empty());
-    EXPECT_TRUE(g_counts[0].empty());
+    EXPECT_TRUE(IsFolder(temp_ / "a\\b"));
     CloseArchive(opened);
 }
 
@@ -314,7 +311,7 @@ TEST_F(Extraction, ArgumentAndHandleKindErrors) {
 
     for (int mode : {0, 4, -1}) EXPECT_EQ(ExtractArchiveItem(opened, 0, buffer, 16, mode, nullptr), ArchiveErrArgument);
     const std::string target = temp_ / "x";
-    for (int index : {3, -1, 1000}) {
+    for (int index : {3, -1}) {
         EXPECT_EQ(ExtractArchiveItem(opened, index, buffer, 16, TargetMemory, nullptr), ArchiveErrArgument);
         EXPECT_EQ(ExtractTo(opened, index, target), ArchiveErrArgument);
         EXPECT_EQ(ExtractArchiveItem(opened, index, INVALID_HANDLE_VALUE, 0, TargetHandle, nullptr),

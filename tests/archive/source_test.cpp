@@ -71,36 +71,38 @@ TEST(ByteSource, MemoryReadsStopAtTheEnd) {
     EXPECT_EQ(CloseByteSource(nullptr), -1);
 }
 
+// The same bytes from memory and from a file: three bytes are left for the
+// last 4-byte field, which is then unreadable, not a mix of old bytes, and so
+// is a field after the end.
 TEST(ByteSource, FieldsAreLittleEndianAndShortFieldsFail) {
     const Bytes block = {0x50, 0x4B, 0x01, 0x02, 0x17, 0x0B, 0xAA, 0xBB, 0xCC};
-    ByteSource* source = OpenByteSource(block.data(), static_cast<std::uint32_t>(block.size()), 3);
-    ASSERT_NE(source, nullptr);
-    std::uint32_t value = 7;
-    EXPECT_EQ(ReadU32LE(source, &value), 0);
-    EXPECT_EQ(value, 0x02014B50u);
-    EXPECT_EQ(ReadU16LE(source, &value), 0);
-    EXPECT_EQ(value, 0x0B17u);
-    // Three bytes are left: a 4-byte field there is unreadable, not a mix of old bytes.
-    value = 7;
-    EXPECT_EQ(ReadU32LE(source, &value), -1);
-    EXPECT_EQ(value, 0u);
-    EXPECT_EQ(ReadU8(source, &value), -1);
-    EXPECT_EQ(value, 0u);
-    CloseByteSource(source);
-}
-
-TEST(ByteSource, FieldAtTheEndOfAFileFails) {
     TempFolder temp;
-    const std::string path = temp / "two.bin";
-    ASSERT_TRUE(WriteWholeFile(path, {0x34, 0x12}));
-    ByteSource* source = OpenByteSource(path.c_str(), 0, 2);
-    ASSERT_NE(source, nullptr);
-    std::uint32_t value = 9;
-    EXPECT_EQ(ReadU16LE(source, &value), 0);
-    EXPECT_EQ(value, 0x1234u);
-    EXPECT_EQ(ReadU16LE(source, &value), -1);
-    EXPECT_EQ(value, 0u);
-    CloseByteSource(source);
+    const std::string path = temp / "fields.bin";
+    ASSERT_TRUE(WriteWholeFile(path, block));
+    struct Kind {
+        const char* what;
+        const void* first;
+        int kind;
+    };
+    for (const Kind k : {Kind{"memory", block.data(), 3}, Kind{"file", path.c_str(), 2}}) {
+        SCOPED_TRACE(k.what);
+        ByteSource* source = OpenByteSource(k.first, static_cast<std::uint32_t>(block.size()), k.kind);
+        ASSERT_NE(source, nullptr);
+        std::uint32_t value = 7;
+        EXPECT_EQ(ReadU32LE(source, &value), 0);
+        EXPECT_EQ(value, 0x02014B50u);
+        EXPECT_EQ(ReadU16LE(source, &value), 0);
+        EXPECT_EQ(value, 0x0B17u);
+        EXPECT_EQ(ReadU32LE(source, &value), -1);
+        EXPECT_EQ(value, 0u);
+        value = 7;
+        EXPECT_EQ(ReadU16LE(source, &value), -1);
+        EXPECT_EQ(value, 0u);
+        value = 7;
+        EXPECT_EQ(ReadU8(source, &value), -1);
+        EXPECT_EQ(value, 0u);
+        CloseByteSource(source);
+    }
 }
 
 TEST(ByteSource, HandleSourceCountsFromTheHandlesPosition) {
@@ -171,80 +173,60 @@ TEST(OpenArchive, RefusesUnknownKindsMissingFilesAndBlocksWithoutEndRecord) {
     EXPECT_EQ(CloseArchive(empty), ArchiveOk);
 }
 
-TEST(OpenArchive, MemoryFileNameAndHandleSourcesAgree) {
+// The same archive from every kind of source, alone or behind other bytes (for
+// a handle: behind the handle's position, after which seeks are absolute):
+// the directory counts the bytes before it, and every item reads alike. The
+// archive reads a handle through its own duplicate.
+TEST(OpenArchive, EveryKindOfSourceReadsTheSameItems) {
     TempFolder temp;
     const Bytes archive = ThreeItemArchive();
-    const std::string path = temp / "payload.zip";
-    ASSERT_TRUE(WriteWholeFile(path, archive));
-
-    ArchiveHandle fromMemory = OpenMemory(archive);
-    ArchiveHandle fromName = OpenArchive(path.c_str(), 0, SourceFileName);
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    ArchiveHandle fromHandle = OpenArchive(file, 0, SourceHandle);
-    ASSERT_NE(fromMemory, nullptr);
-    ASSERT_NE(fromName, nullptr);
-    ASSERT_NE(fromHandle, nullptr);
-    ::CloseHandle(file);  // the archive reads through its own duplicate
-
-    const std::vector<std::string> expected = {"program.exe 50000", "data/readme.txt 3000", "License.rtf 14479"};
-    EXPECT_EQ(Describe(fromMemory), expected);
-    EXPECT_EQ(Describe(fromName), expected);
-    EXPECT_EQ(Describe(fromHandle), expected);
-    for (int i = 0; i < 3; ++i) {
-        const Bytes data = ExtractToMemory(fromMemory, i);
-        EXPECT_EQ(ExtractToMemory(fromName, i), data);
-        EXPECT_EQ(ExtractToMemory(fromHandle, i), data);
+    const auto after = [&archive](Bytes bytes) {
+        bytes.insert(bytes.end(), archive.begin(), archive.end());
+        return bytes;
+    };
+    struct Case {
+        const char* what;
+        int kind;
+        Bytes contents;
+        std::uint32_t before;  // bytes before the archive
+        LONG position;         // where a handle stands when it is given
+    };
+    const Case cases[] = {
+        {"memory", SourceMemory, archive, 0, 0},
+        {"file name", SourceFileName, archive, 0, 0},
+        {"handle", SourceHandle, archive, 0, 0},
+        {"memory behind other bytes", SourceMemory, after(PatternData(777, 5)), 777, 0},
+        {"file name behind other bytes", SourceFileName, after(PatternData(777, 5)), 777, 0},
+        {"handle inside a larger file", SourceHandle, after(PatternData(1000, 9)), 1000, 1000},
+    };
+    const std::vector<std::string> described = {"program.exe 50000", "data/readme.txt 3000", "License.rtf 14479"};
+    const Bytes data[] = {PatternData(50000, 1), PatternData(3000, 2), PatternData(14479, 3)};
+    const std::string path = temp / "source.bin";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteWholeFile(path, c.contents));
+        HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        const auto size = static_cast<std::uint32_t>(c.contents.size());
+        const auto source = [&]() -> const void* {
+            ::SetFilePointer(file, c.position, nullptr, FILE_BEGIN);
+            if (c.kind == SourceMemory) return c.contents.data();
+            return c.kind == SourceFileName ? static_cast<const void*>(path.c_str()) : file;
+        };
+        DirectoryReader* reader = OpenDirectory(OpenByteSource(source(), size, c.kind));
+        ASSERT_NE(reader, nullptr);
+        EXPECT_EQ(reader->bytesBefore, c.before);
+        EXPECT_EQ(reader->source->startOffset, 0u);
+        EXPECT_EQ(reader->entryCount, 3u);
+        EXPECT_TRUE(reader->cursorValid);
+        EXPECT_EQ(CloseDirectory(reader), ReaderOk);
+        ArchiveHandle opened = OpenArchive(source(), size, c.kind);
+        ::CloseHandle(file);
+        ASSERT_NE(opened, nullptr);
+        EXPECT_EQ(Describe(opened), described);
+        for (int i : {2, 0, 1}) EXPECT_EQ(ExtractToMemory(opened, i), data[i]) << "item " << i;
+        CloseArchive(opened);
     }
-    EXPECT_EQ(ExtractToMemory(fromMemory, 0), PatternData(50000, 1));
-    CloseArchive(fromMemory);
-    CloseArchive(fromName);
-    CloseArchive(fromHandle);
-}
-
-TEST(OpenArchive, HandlePositionedInsideALargerFile) {
-    TempFolder temp;
-    const Bytes archive = ThreeItemArchive();
-    Bytes container = PatternData(1000, 9);
-    container.insert(container.end(), archive.begin(), archive.end());
-    const std::string path = temp / "container.bin";
-    ASSERT_TRUE(WriteWholeFile(path, container));
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    ASSERT_EQ(::SetFilePointer(file, 1000, nullptr, FILE_BEGIN), 1000u);
-    // The handle's position becomes part of bytesBefore; later seeks are absolute.
-    DirectoryReader* reader = OpenDirectory(OpenByteSource(file, 0, 1));
-    ASSERT_NE(reader, nullptr);
-    EXPECT_EQ(reader->bytesBefore, 1000u);
-    EXPECT_EQ(reader->source->startOffset, 0u);
-    EXPECT_EQ(reader->entryCount, 3u);
-    CloseDirectory(reader);
-    ASSERT_EQ(::SetFilePointer(file, 1000, nullptr, FILE_BEGIN), 1000u);
-    ArchiveHandle opened = OpenArchive(file, 0, SourceHandle);
-    ASSERT_NE(opened, nullptr);
-    EXPECT_EQ(Describe(opened).size(), 3u);
-    EXPECT_EQ(ExtractToMemory(opened, 2), PatternData(14479, 3));
-    CloseArchive(opened);
-    ::CloseHandle(file);
-}
-
-TEST(OpenDirectory, BytesBeforeIsThePrefixLength) {
-    packer::Options options;
-    options.prepend = PatternData(777, 5);
-    const Bytes archive = ThreeItemArchive(options);
-    ByteSource* source = OpenByteSource(archive.data(), static_cast<std::uint32_t>(archive.size()), 3);
-    DirectoryReader* reader = OpenDirectory(source);
-    ASSERT_NE(reader, nullptr);
-    EXPECT_EQ(reader->bytesBefore, 777u);
-    EXPECT_EQ(reader->entryCount, 3u);
-    EXPECT_TRUE(reader->cursorValid);
-    EXPECT_EQ(CloseDirectory(reader), ReaderOk);
-
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
-    EXPECT_EQ(ExtractToMemory(opened, 1), PatternData(3000, 2));
-    EXPECT_EQ(ExtractToMemory(opened, 0), PatternData(50000, 1));
-    CloseArchive(opened);
 }
 
 TEST(OpenDirectory, TheEndRecordNearestTheEndWins) {
@@ -284,35 +266,16 @@ TEST(OpenDirectory, RefusesMultiDiskCountsAndOverlongDirectories) {
     struct Patch {
         std::size_t offset;
         std::uint32_t value;
+        int width;
     };
-    for (const Patch patch : {Patch{4, 1}, Patch{6, 1}, Patch{8, 2}, Patch{10, 2}}) {
+    // Multi-disk counts, and directory sizes that would end after the end
+    // record (the huge one must not wrap around into a plausible extent).
+    for (const Patch patch : {Patch{4, 1, 2}, Patch{6, 1, 2}, Patch{8, 2, 2}, Patch{10, 2, 2},
+                              Patch{12, packed.centralDirectorySize + 1, 4}, Patch{12, 0xFFFFFFF0u, 4}}) {
         Bytes bytes = packed.bytes;
-        Put16(bytes, end + patch.offset, patch.value);
-        EXPECT_EQ(OpenMemory(bytes), nullptr) << "field at " << patch.offset;
+        (patch.width == 4 ? Put32 : Put16)(bytes, end + patch.offset, patch.value);
+        EXPECT_EQ(OpenMemory(bytes), nullptr) << "field at " << patch.offset << " set to " << patch.value;
     }
-    Bytes longer = packed.bytes;
-    Put32(longer, end + 12, packed.centralDirectorySize + 1);  // would end after the end record
-    EXPECT_EQ(OpenMemory(longer), nullptr);
-    Bytes huge = packed.bytes;
-    Put32(huge, end + 12, 0xFFFFFFF0u);  // must not wrap around into a plausible extent
-    EXPECT_EQ(OpenMemory(huge), nullptr);
-}
-
-TEST(OpenDirectory, StandardLocalSignatureCountsButEveryItemFails) {
-    packer::Options options;
-    options.standardLocalSignature = true;
-    const Bytes archive = ThreeItemArchive(options);
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
-    ArchiveItem item;
-    ASSERT_EQ(GetArchiveItem(opened, -1, &item), ArchiveOk);
-    EXPECT_EQ(item.index, 3);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(GetArchiveItem(opened, i, &item), ArchiveErrItemHeader);
-        Bytes buffer(100);
-        EXPECT_EQ(ExtractArchiveItem(opened, i, buffer.data(), 100, TargetMemory, nullptr), ArchiveErrMemoryExtract);
-    }
-    CloseArchive(opened);
 }
 
 // An end record that claims more entries than the directory holds: every
@@ -328,7 +291,7 @@ TEST(DirectoryWalk, AMoveForwardFromAnUnreadableEntryReadsNothing) {
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(PositionOnItem(reader, 2), ReaderOk);
     EXPECT_NE(PositionOnItem(reader, 3), ReaderOk);  // the end record stands where entry 3 would be
-    for (std::uint32_t index : {3u, 4u, 1000u, 0xFFFEu}) {
+    for (std::uint32_t index : {3u, 4u, 0xFFFEu}) {
         ASSERT_EQ(SeekSource(reader->source.get(), 12345, SeekFromStart), 0);
         EXPECT_NE(PositionOnItem(reader, index), ReaderOk) << index;
         EXPECT_EQ(TellSource(reader->source.get()), 12345u) << "entry " << index << " was looked for by reading";

@@ -35,36 +35,6 @@ TEST(GifWalker, RecognisesOnlyGif87aAndGif89a) {
     EXPECT_FALSE(CAnimatedPictureWnd::IsGifStream(gif89, 5));
 }
 
-TEST(GifWalker, EndsAtTheTrailerAndNeverLooksBeyondIt) {
-    GifBuilder first(8, 8, Palette());
-    first.Trailer().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0);
-    GifStreamLayout layout = Walk(first.bytes());
-    EXPECT_TRUE(layout.isGif);
-    EXPECT_EQ(layout.frameCount, 0u);
-    EXPECT_TRUE(layout.frames.empty());
-
-    // A complete frame after the trailer is not a frame.
-    GifBuilder two(8, 8, Palette());
-    two.GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 1).Trailer();
-    two.GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 2).Trailer();
-    EXPECT_EQ(Walk(two.bytes()).frameCount, 2u);
-}
-
-TEST(GifWalker, UnknownExtensionLabelEndsTheWalk) {
-    GifBuilder gif(8, 8, Palette());
-    gif.GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0);
-    gif.Raw(Bytes{0x21, 0x77, 0x02, 0x01, 0x02, 0x00});  // a well-formed block with an unknown label
-    gif.GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 1).Trailer();
-    GifStreamLayout layout = Walk(gif.bytes());
-    EXPECT_EQ(layout.frameCount, 1u);
-    ASSERT_EQ(layout.frames.size(), 1u);
-
-    // Any other byte where a block should start ends it too.
-    GifBuilder stray(8, 8, Palette());
-    stray.SolidImage(0, 0, 8, 8, 0).Raw(Bytes{0x00}).SolidImage(0, 0, 8, 8, 1).Trailer();
-    EXPECT_EQ(Walk(stray.bytes()).frameCount, 1u);
-}
-
 TEST(GifWalker, BlockEndingExactlyAtTheEndCountsOneByteShortDoesNot) {
     // No trailer: the second image's chain ends with the stream's last byte.
     GifBuilder gif(8, 8, Palette());
@@ -164,33 +134,42 @@ TEST(GifWalker, ImageChainOfJustTheTerminatorAndLocalTableLengths) {
     EXPECT_EQ(layout.frames[1].extent, 11u + 24u + 1u);
 }
 
-TEST(GifWalker, ChainRunningIntoTheEndDropsTheFrame) {
-    GifBuilder gif(8, 8, Palette());
-    gif.GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0);
-    gif.GraphicControl(0, 10).RawImage(0, 0, 8, 8, 0, 2, Bytes{5, 1, 2, 3, 4, 5, 9, 1, 2});  // count 9, 2 bytes left
-    GifStreamLayout layout = Walk(gif.bytes());
-    EXPECT_EQ(layout.frameCount, 1u);
-    EXPECT_EQ(layout.frames.size(), 1u);
-
-    // The same in an extension before any frame: nothing counts.
-    GifBuilder comment(8, 8, Palette());
-    comment.Raw(Bytes{0x21, 0xFE, 3, 'a', 'b', 'c', 4, 'd'});
-    EXPECT_EQ(Walk(comment.bytes()).frameCount, 0u);
-
-    // A graphic control extension cut short.
-    GifBuilder control(8, 8, Palette());
-    control.SolidImage(0, 0, 8, 8, 0).Raw(Bytes{0x21, 0xF9, 4, 0, 10});
-    EXPECT_EQ(Walk(control.bytes()).frameCount, 1u);
-}
-
-TEST(GifWalker, EmptyStreamAfterTheHeaderHasNoFrame) {
-    GifBuilder gif(8, 8, Palette());
-    GifStreamLayout layout = Walk(gif.bytes());
-    EXPECT_TRUE(layout.isGif);
-    EXPECT_EQ(layout.frameCount, 0u);
-    // A lone extension introducer at the very end.
-    gif.Raw(Bytes{0x21});
-    EXPECT_EQ(Walk(gif.bytes()).frameCount, 0u);
+// Where the walk stops: at the trailer, at a block it does not know, and at a
+// block that runs into the end of the stream, whose frame then does not count.
+TEST(GifWalker, FramesCountUpToWhereTheWalkStops) {
+    const auto gif = [] { return GifBuilder(8, 8, Palette()); };
+    struct Case {
+        const char* what;
+        DWORD frames;
+        Bytes bytes;
+    };
+    const Case cases[] = {
+        {"a trailer before any frame", 0, gif().Trailer().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0).bytes()},
+        {"a complete frame after the trailer", 2,
+         gif().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 1)
+             .Trailer().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 2).Trailer().bytes()},
+        {"a well-formed block with an unknown label", 1,
+         gif().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0).Raw(Bytes{0x21, 0x77, 0x02, 0x01, 0x02, 0x00})
+             .GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 1).Trailer().bytes()},
+        {"another byte where a block should start", 1,
+         gif().SolidImage(0, 0, 8, 8, 0).Raw(Bytes{0x00}).SolidImage(0, 0, 8, 8, 1).Trailer().bytes()},
+        {"an image chain running into the end", 1,  // a sub-block of 9 with 2 bytes left
+         gif().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 10)
+             .RawImage(0, 0, 8, 8, 0, 2, Bytes{5, 1, 2, 3, 4, 5, 9, 1, 2}).bytes()},
+        {"a comment running into the end before any frame", 0,
+         gif().Raw(Bytes{0x21, 0xFE, 3, 'a', 'b', 'c', 4, 'd'}).bytes()},
+        {"a graphic control extension cut short", 1,
+         gif().SolidImage(0, 0, 8, 8, 0).Raw(Bytes{0x21, 0xF9, 4, 0, 10}).bytes()},
+        {"nothing after the header", 0, gif().bytes()},
+        {"a lone extension introducer at the end", 0, gif().Raw(Bytes{0x21}).bytes()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const GifStreamLayout layout = Walk(c.bytes);
+        EXPECT_TRUE(layout.isGif);
+        EXPECT_EQ(layout.frameCount, c.frames);
+        EXPECT_EQ(layout.frames.size(), c.frames);
+    }
 }
 
 TEST(GifWalker, StreamTooShortForItsScreenDescriptorOrColourTableIsRejected) {

@@ -57,52 +57,56 @@ void PlayUntilDrawn(CAnimatedPictureWnd& control, DWORD count) {
 
 constexpr int kHold = 65535;
 
-TEST_F(SurfaceDrawing, SurfaceHoldsTheMenuColourBeforeTheFirstFrame) {
-    GifBuilder gif(16, 12, Palette());
-    gif.GraphicControl(0, kHold).SolidImage(0, 0, 4, 4, 0).GraphicControl(0, 10).SolidImage(0, 0, 4, 4, 1).Trailer();
-    CAnimatedPictureWnd control;
-    EXPECT_EQ(control.BackgroundColor(), RGB(255, 255, 255));
-    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
-    EXPECT_EQ(control.BackgroundColor(), kButtonFace);
-    ExpectArea(control, RECT{0, 0, 16, 12}, kMenu, "before the first frame");
-
-    // Frame 0 clears the whole surface to the button face first.
-    ASSERT_NO_FATAL_FAILURE(PlayUntilDrawn(control, 1));
-    ExpectArea(control, RECT{0, 0, 4, 4}, kRed, "frame 0");
-    ExpectArea(control, RECT{4, 0, 16, 12}, kButtonFace, "around frame 0");
-}
-
-TEST_F(SurfaceDrawing, DisposalTwoClearsOnlyTheFramesRectangle) {
-    GifBuilder gif(20, 20, Palette());
-    gif.GraphicControl(0, 1).SolidImage(0, 0, 20, 20, 0);      // red everywhere
-    gif.GraphicControl(2, 1).SolidImage(4, 4, 6, 6, 1);        // blue square, cleared after
-    gif.GraphicControl(0, kHold).SolidImage(15, 15, 2, 2, 2);  // green dot
-    gif.Trailer();
-    CAnimatedPictureWnd control;
-    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
-    ASSERT_NO_FATAL_FAILURE(PlayUntilDrawn(control, 3));
-    ExpectArea(control, RECT{4, 4, 10, 10}, kButtonFace, "frame 1 disposed");
-    ExpectArea(control, RECT{0, 0, 20, 4}, kRed, "above");
-    ExpectArea(control, RECT{0, 10, 15, 20}, kRed, "below");
-    ExpectArea(control, RECT{0, 4, 4, 10}, kRed, "left");
-    ExpectArea(control, RECT{10, 4, 20, 10}, kRed, "right");
-    ExpectArea(control, RECT{15, 15, 17, 17}, kGreen, "frame 2");
-}
-
-TEST_F(SurfaceDrawing, DisposalThreeRestoresExactlyWhatLayUnderTheFrame) {
-    GifBuilder gif(20, 20, Palette());
-    gif.GraphicControl(0, 1).SolidImage(0, 0, 20, 20, 0);      // red
-    gif.GraphicControl(1, 1).SolidImage(0, 0, 10, 10, 1);      // blue quarter stays
-    gif.GraphicControl(3, 1).SolidImage(5, 5, 8, 8, 2);        // green over both, restored after
-    gif.GraphicControl(0, kHold).SolidImage(19, 19, 1, 1, 3);  // white corner
-    gif.Trailer();
-    CAnimatedPictureWnd control;
-    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
-    ASSERT_NO_FATAL_FAILURE(PlayUntilDrawn(control, 4));
-    ExpectArea(control, RECT{0, 0, 10, 10}, kBlue, "blue quarter restored");
-    ExpectArea(control, RECT{10, 0, 19, 20}, kRed, "red right half restored");
-    ExpectArea(control, RECT{0, 10, 10, 20}, kRed, "red bottom restored");
-    ExpectArea(control, RECT{19, 19, 20, 20}, kWhite, "frame 3");
+// Each animation played until its last frame is drawn. Before the first frame
+// the surface holds the menu colour; frame 0 clears all of it to the button
+// face first.
+TEST_F(SurfaceDrawing, FramesAndDisposalsAsTheThreadDrawsThem) {
+    struct Area {
+        RECT rect;
+        COLORREF color;
+        const char* what;
+    };
+    struct Case {
+        const char* what;
+        Bytes gif;
+        DWORD frames;
+        std::vector<Area> areas;
+    };
+    GifBuilder first(16, 12, Palette());
+    first.GraphicControl(0, kHold).SolidImage(0, 0, 4, 4, 0).GraphicControl(0, 10).SolidImage(0, 0, 4, 4, 1).Trailer();
+    GifBuilder two(20, 20, Palette());
+    two.GraphicControl(0, 1).SolidImage(0, 0, 20, 20, 0);      // red everywhere
+    two.GraphicControl(2, 1).SolidImage(4, 4, 6, 6, 1);        // blue square, cleared after
+    two.GraphicControl(0, kHold).SolidImage(15, 15, 2, 2, 2);  // green dot
+    two.Trailer();
+    GifBuilder three(20, 20, Palette());
+    three.GraphicControl(0, 1).SolidImage(0, 0, 20, 20, 0);      // red
+    three.GraphicControl(1, 1).SolidImage(0, 0, 10, 10, 1);      // blue quarter stays
+    three.GraphicControl(3, 1).SolidImage(5, 5, 8, 8, 2);        // green over both, restored after
+    three.GraphicControl(0, kHold).SolidImage(19, 19, 1, 1, 3);  // white corner
+    three.Trailer();
+    const Case cases[] = {
+        {"the first frame", first.bytes(), 1,
+         {{{0, 0, 4, 4}, kRed, "frame 0"}, {{4, 0, 16, 12}, kButtonFace, "around frame 0"}}},
+        {"disposal 2 clears only the frame's rectangle", two.bytes(), 3,
+         {{{4, 4, 10, 10}, kButtonFace, "frame 1 disposed"}, {{0, 0, 20, 4}, kRed, "above"},
+          {{0, 10, 15, 20}, kRed, "below"}, {{0, 4, 4, 10}, kRed, "left"}, {{10, 4, 20, 10}, kRed, "right"},
+          {{15, 15, 17, 17}, kGreen, "frame 2"}}},
+        {"disposal 3 restores exactly what lay under the frame", three.bytes(), 4,
+         {{{0, 0, 10, 10}, kBlue, "blue quarter restored"}, {{10, 0, 19, 20}, kRed, "red right half restored"},
+          {{0, 10, 10, 20}, kRed, "red bottom restored"}, {{19, 19, 20, 20}, kWhite, "frame 3"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CAnimatedPictureWnd control;
+        EXPECT_EQ(control.BackgroundColor(), RGB(255, 255, 255));
+        ASSERT_NE(LoadBytes(control, c.gif), FALSE);
+        EXPECT_EQ(control.BackgroundColor(), kButtonFace);
+        const RECT all{0, 0, control.PictureWidth(), control.PictureHeight()};
+        ExpectArea(control, all, kMenu, "before the first frame");
+        ASSERT_NO_FATAL_FAILURE(PlayUntilDrawn(control, c.frames));
+        for (const Area& area : c.areas) ExpectArea(control, area.rect, area.color, area.what);
+    }
 }
 
 TEST_F(SurfaceDrawing, StillIsDrawnOnceAtTheOriginOverTheButtonFaceWithoutAThread) {

@@ -94,75 +94,86 @@ TEST(ShippedAnimation, ComesFromTheModuleTheSetupRecorded) {
     g_pictureControl.Stop();
 }
 
-TEST(StillPictures, OneFrameGifIsAStillOfTheScreenSize) {
-    GifBuilder gif(40, 30, Palette());
-    gif.Comment("one").GraphicControl(2, 50).SolidImage(5, 5, 10, 10, 1).Trailer();
-    CAnimatedPictureWnd control;
-    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
-    EXPECT_TRUE(control.IsGif());
-    EXPECT_TRUE(control.HasStill());
-    EXPECT_FALSE(control.HasAnimation());
-    EXPECT_EQ(control.FrameCount(), 0u);
-    EXPECT_EQ(control.PictureWidth(), 40);
-    EXPECT_EQ(control.PictureHeight(), 30);
-}
-
-TEST(StillPictures, BitmapGetsItsSizeFromItsHimetricExtent) {
-    HDC screen = ::GetDC(nullptr);
-    const int dpiX = ::GetDeviceCaps(screen, LOGPIXELSX);
-    const int dpiY = ::GetDeviceCaps(screen, LOGPIXELSY);
-    ::ReleaseDC(nullptr, screen);
-    for (SIZE size : {SIZE{64, 64}, SIZE{37, 23}}) {
+// Pictures shown as one still: a one-frame GIF at its screen's size, bitmaps
+// at their own pixel size (the decoder gives HIMETRIC at the screen's
+// resolution, the control rounds back), and a GIF of another version, which
+// loads as a still that is no GIF.
+TEST(StillPictures, LoadAsOneStillOfTheirOwnSize) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        bool isGif;
+        int width, height;
+    };
+    GifBuilder oneFrame(40, 30, Palette());
+    oneFrame.Comment("one").GraphicControl(2, 50).SolidImage(5, 5, 10, 10, 1).Trailer();
+    GifBuilder otherVersion(20, 10, Palette(), "88a");
+    otherVersion.GraphicControl(0, 10).SolidImage(0, 0, 20, 10, 0);
+    otherVersion.GraphicControl(0, 10).SolidImage(0, 0, 20, 10, 1).Trailer();
+    const Case cases[] = {
+        {"one-frame GIF", oneFrame.bytes(), true, 40, 30},
+        {"square bitmap", MakeBmp(64, 64, kGreen), false, 64, 64},
+        {"oblong bitmap", MakeBmp(37, 23, kGreen), false, 37, 23},
+        {"two-frame GIF88a", otherVersion.bytes(), false, 20, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         CAnimatedPictureWnd control;
-        ASSERT_NE(LoadBytes(control, MakeBmp(size.cx, size.cy, kGreen)), FALSE);
-        EXPECT_FALSE(control.IsGif());
+        ASSERT_NE(LoadBytes(control, c.bytes), FALSE);
+        EXPECT_EQ(control.IsGif(), c.isGif);
         EXPECT_TRUE(control.HasStill());
-        // The decoder gives HIMETRIC at the screen's resolution; the control
-        // rounds back to the bitmap's own pixels.
-        EXPECT_EQ(control.PictureWidth(), size.cx) << dpiX;
-        EXPECT_EQ(control.PictureHeight(), size.cy) << dpiY;
+        EXPECT_FALSE(control.HasAnimation());
+        EXPECT_EQ(control.FrameCount(), 0u);
+        EXPECT_EQ(control.PictureWidth(), c.width);
+        EXPECT_EQ(control.PictureHeight(), c.height);
     }
-    // 1693 HIMETRIC at 96 pixels per inch is 63.99: MulDiv rounds to 64.
-    EXPECT_EQ(::MulDiv(1693, 96, 2540), 64);
 }
 
-TEST(StillPictures, GifWithAnotherVersionLoadsAsANonGifStill) {
-    GifBuilder gif(20, 10, Palette(), "88a");
-    gif.GraphicControl(0, 10).SolidImage(0, 0, 20, 10, 0).GraphicControl(0, 10).SolidImage(0, 0, 20, 10, 1).Trailer();
+// A load that fails leaves the control unloaded, whatever it held before.
+TEST(FailedLoads, LeaveTheControlUnloaded) {
     CAnimatedPictureWnd control;
-    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
-    EXPECT_FALSE(control.IsGif());
-    EXPECT_TRUE(control.HasStill());
-    EXPECT_EQ(control.FrameCount(), 0u);
-    EXPECT_EQ(control.PictureWidth(), 20);
-    EXPECT_EQ(control.PictureHeight(), 10);
-}
-
-TEST(FailedLoads, GifWhoseFramesAllFailToDecode) {
-    GifBuilder gif(20, 20, Palette());
-    gif.GraphicControl(0, 10);
-    UndecodableImage(gif, 0, 0, 4, 4);
-    gif.GraphicControl(0, 10);
-    UndecodableImage(gif, 0, 0, 4, 4).Trailer();
-    CAnimatedPictureWnd control;
-    EXPECT_EQ(control.InspectGifStream(gif.bytes().data(), static_cast<DWORD>(gif.size())).frameCount, 2u);
-    EXPECT_EQ(LoadBytes(control, gif.bytes()), FALSE);
-    EXPECT_EQ(control.FrameCount(), 0u);
+    GifBuilder undecodable(20, 20, Palette());
+    undecodable.GraphicControl(0, 10);
+    UndecodableImage(undecodable, 0, 0, 4, 4);
+    undecodable.GraphicControl(0, 10);
+    UndecodableImage(undecodable, 0, 0, 4, 4).Trailer();
+    ASSERT_EQ(control.InspectGifStream(undecodable.bytes().data(), static_cast<DWORD>(undecodable.size())).frameCount,
+              2u);
+    GifBuilder empty(10, 10, Palette());
+    empty.Trailer();
+    GifBuilder colourless89(8, 8, {}), colourless88(8, 8, {}, "88a");  // the decoder takes any version for a GIF
+    colourless89.SolidImage(0, 0, 8, 8, 0).Trailer();
+    colourless88.SolidImage(0, 0, 8, 8, 0).Trailer();
+    GifBuilder wide(4097, 1, Palette()), high(1, 4097, Palette());
+    wide.SolidImage(0, 0, 1, 1, 0).SolidImage(0, 0, 1, 1, 1).Trailer();
+    high.SolidImage(0, 0, 1, 1, 0).SolidImage(0, 0, 1, 1, 1).Trailer();
+    GifBuilder many(1, 1, Palette());
+    for (int i = 0; i < 4097; ++i) many.SolidImage(0, 0, 1, 1, 0);
+    many.Trailer();
+    const std::pair<const char*, Bytes> cases[] = {
+        {"a GIF whose frames all fail to decode", undecodable.bytes()},
+        {"no picture at all", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'}},
+        {"a GIF with no frame", empty.bytes()},
+        {"a one-frame GIF89a without colours", colourless89.bytes()},
+        {"a one-frame GIF88a without colours", colourless88.bytes()},
+        {"a screen wider than 4096 pixels", wide.bytes()},
+        {"a screen higher than 4096 pixels", high.bytes()},
+        {"more than 4096 frames", many.bytes()},
+    };
+    GifBuilder before(8, 8, Palette());
+    before.GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 1).Trailer();
+    for (const auto& [what, bytes] : cases) {
+        SCOPED_TRACE(what);
+        ASSERT_NE(LoadBytes(control, before.bytes()), FALSE);
+        EXPECT_EQ(LoadBytes(control, bytes), FALSE);
+        EXPECT_FALSE(control.IsReady());
+        EXPECT_FALSE(control.HasStill());
+        EXPECT_EQ(control.FrameCount(), 0u);
+        EXPECT_EQ(control.SurfaceDc(), nullptr);
+    }
+    ASSERT_NE(LoadBytes(control, before.bytes()), FALSE);
+    EXPECT_EQ(control.LoadFromMemory(nullptr, 10), FALSE);
     EXPECT_FALSE(control.IsReady());
-    EXPECT_EQ(control.SurfaceDc(), nullptr);
-}
-
-TEST(FailedLoads, FramesTheDecoderRejectsAreLeftOutInOrder) {
-    GifBuilder gif(20, 20, Palette());
-    gif.GraphicControl(0, 11).SolidImage(0, 0, 20, 20, 0);
-    gif.GraphicControl(0, 12);
-    UndecodableImage(gif, 0, 0, 4, 4);
-    gif.GraphicControl(0, 13).SolidImage(1, 1, 5, 5, 1).Trailer();
-    CAnimatedPictureWnd control;
-    ASSERT_NE(LoadBytes(control, gif.bytes()), FALSE);
-    ASSERT_EQ(control.FrameCount(), 2u);
-    EXPECT_EQ(control.Frame(0).delay, 11u);
-    EXPECT_EQ(control.Frame(1).delay, 13u);
 }
 
 TEST(FailedLoads, OnlyOneFrameDecodesLoadSucceedsButShowsNothing) {
@@ -180,48 +191,36 @@ TEST(FailedLoads, OnlyOneFrameDecodesLoadSucceedsButShowsNothing) {
     EXPECT_EQ(control.SurfacePixel(10, 10), ::GetSysColor(COLOR_MENU));
 }
 
-TEST(FailedLoads, NothingThatDecodes) {
-    CAnimatedPictureWnd control;
-    EXPECT_EQ(LoadBytes(control, Bytes{'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'}), FALSE);
-    EXPECT_FALSE(control.HasStill());
-    // A GIF with no frame at all.
-    GifBuilder empty(10, 10, Palette());
-    empty.Trailer();
-    EXPECT_EQ(LoadBytes(control, empty.bytes()), FALSE);
-    EXPECT_FALSE(control.IsReady());
-    EXPECT_EQ(control.LoadFromMemory(nullptr, 10), FALSE);
-}
-
-TEST(FailedLoads, HostileGifsNeverReachTheDecoderOrFailToLoad) {
-    CAnimatedPictureWnd control;
-    // Without a global table only the frame with a local one is decoded.
+// Frames the decoder rejects, and frames without colours (no global table and
+// no local one), are left out; the others keep their order. A screen 4096
+// pixels wide is still taken.
+TEST(FailedLoads, FramesThatCannotBeDecodedAreLeftOutInOrder) {
+    GifBuilder rejected(20, 20, Palette());
+    rejected.GraphicControl(0, 11).SolidImage(0, 0, 20, 20, 0).GraphicControl(0, 12);
+    UndecodableImage(rejected, 0, 0, 4, 4);
+    rejected.GraphicControl(0, 13).SolidImage(1, 1, 5, 5, 1).Trailer();
     const Bytes coded = gif_test::EncodeImageData(std::vector<std::uint8_t>(64, 1), 2);
-    GifBuilder mixed(8, 8, {});
-    mixed.GraphicControl(0, 11).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 12);
-    mixed.RawImage(0, 0, 8, 8, 4, coded[0], Bytes(coded.begin() + 1, coded.end()));
-    mixed.GraphicControl(0, 13).SolidImage(0, 0, 8, 8, 0).Trailer();
-    ASSERT_NE(LoadBytes(control, mixed.bytes()), FALSE);
-    ASSERT_EQ(control.FrameCount(), 1u);
-    EXPECT_EQ(control.Frame(0).delay, 12u);
-    for (const char* version : {"89a", "88a"}) {  // the decoder takes any version for a GIF
-        GifBuilder colourless(8, 8, {}, version);
-        colourless.SolidImage(0, 0, 8, 8, 0).Trailer();
-        EXPECT_EQ(LoadBytes(control, colourless.bytes()), FALSE) << "a one-frame GIF" << version << " without colours";
-    }
-    // A screen wider or higher than 4096 pixels, or more than 4096 frames.
-    for (const SIZE screen : {SIZE{4097, 1}, SIZE{1, 4097}, SIZE{16384, 16384}}) {
-        GifBuilder big(screen.cx, screen.cy, Palette());
-        big.SolidImage(0, 0, 1, 1, 0).SolidImage(0, 0, 1, 1, 1).Trailer();
-        EXPECT_EQ(LoadBytes(control, big.bytes()), FALSE) << screen.cx << " x " << screen.cy;
-    }
+    GifBuilder colourless(8, 8, {});
+    colourless.GraphicControl(0, 11).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 12);
+    colourless.RawImage(0, 0, 8, 8, 4, coded[0], Bytes(coded.begin() + 1, coded.end()));
+    colourless.GraphicControl(0, 13).SolidImage(0, 0, 8, 8, 0).Trailer();
     GifBuilder wide(4096, 1, Palette());
-    wide.SolidImage(0, 0, 1, 1, 0).SolidImage(0, 0, 1, 1, 1).Trailer();
-    EXPECT_NE(LoadBytes(control, wide.bytes()), FALSE);
-    GifBuilder many(1, 1, Palette());
-    for (int i = 0; i < 4097; ++i) many.SolidImage(0, 0, 1, 1, 0);
-    many.Trailer();
-    EXPECT_EQ(LoadBytes(control, many.bytes()), FALSE);
-    EXPECT_FALSE(control.IsReady());
+    wide.GraphicControl(0, 14).SolidImage(0, 0, 1, 1, 0).GraphicControl(0, 15).SolidImage(0, 0, 1, 1, 1).Trailer();
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        std::vector<DWORD> delays;
+    };
+    const Case cases[] = {{"a frame the decoder rejects", rejected.bytes(), {11, 13}},
+                          {"frames without colours", colourless.bytes(), {12}},
+                          {"a screen 4096 pixels wide", wide.bytes(), {14, 15}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CAnimatedPictureWnd control;
+        ASSERT_NE(LoadBytes(control, c.bytes), FALSE);
+        ASSERT_EQ(control.FrameCount(), c.delays.size());
+        for (DWORD i = 0; i < c.delays.size(); ++i) EXPECT_EQ(control.Frame(i).delay, c.delays[i]) << i;
+    }
 }
 
 TEST(Loading, ASecondLoadReplacesTheFirstAndStopUnloads) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -80,58 +81,49 @@ std::string ForwardSlashes(std::string path) {
 
 }  // namespace
 
-TEST(CreateFolderPath, CreatesEveryMissingFolder) {
+// Paths below one temporary folder, in order: a row may rely on what the rows
+// before it made. Folders made before a failure stay.
+TEST(CreateFolderPath, CreatesWhatIsMissingAndGivesZeroOnFailure) {
+    constexpr int kMade = -1;  // any non-zero result
+    struct Case {
+        const char* before;    // in front of the temporary folder
+        const char* relative;  // joined to it by a backslash
+        bool forward;          // every separator of the whole path a forward slash
+        int result;
+        std::vector<const char*> folders, absent;  // below the temporary folder, afterwards
+    };
+    const Case cases[] = {
+        {"", "A\\B\\C", false, kMade, {"A", "A\\B", "A\\B\\C"}, {}},
+        {"", "D\\E\\", false, kMade, {"D\\E"}, {}},
+        {"", "F/G", true, kMade, {"F\\G"}, {}},
+        // Backslashes come first: the first prefix is "H/I\", whose parent H is missing.
+        {"", "H/I\\J", false, 0, {}, {"H"}},
+        {"", "H", false, kMade, {"H"}, {}},
+        {"", "H/I\\J", false, kMade, {"H\\I\\J"}, {}},
+        // Existing folders need no creation.
+        {"", "A\\B\\C", false, 1, {}, {}},
+        {"", "A\\", false, 1, {}, {}},
+        // "\\?\C:\" has the UNC form, server "?" and share "C:": only the levels below are created.
+        {"\\\\?\\", "K\\L", false, kMade, {"K\\L"}, {}},
+        {"\\\\?\\", "M/N", true, kMade, {"M\\N"}, {}},
+        // A file where a folder should be; a name the system refuses.
+        {"", "file\\sub\\deeper", false, 0, {}, {"file\\sub"}},
+        {"", "made\\bad|name\\x", false, 0, {"made"}, {}},
+    };
     TempFolder temp;
-    EXPECT_NE(Create(temp / "A\\B\\C"), 0);
-    EXPECT_TRUE(IsFolder(temp / "A"));
-    EXPECT_TRUE(IsFolder(temp / "A\\B"));
-    EXPECT_TRUE(IsFolder(temp / "A\\B\\C"));
-    // A path that ends in a separator.
-    EXPECT_NE(Create(temp / "D\\E\\"), 0);
-    EXPECT_TRUE(IsFolder(temp / "D\\E"));
-}
-
-TEST(CreateFolderPath, ForwardSlashesOnly) {
-    TempFolder temp;
-    EXPECT_NE(Create(ForwardSlashes(temp / "A/B")), 0);
-    EXPECT_TRUE(IsFolder(temp / "A\\B"));
-}
-
-TEST(CreateFolderPath, BackslashesComeBeforeForwardSlashes) {
-    TempFolder temp;
-    // The first prefix after the temporary folder is "A/B\", whose parent A is missing.
-    EXPECT_EQ(Create(temp / "A/B\\C"), 0);
-    EXPECT_FALSE(IsFolder(temp / "A"));
-    // With A present the same path works: "A/B\" first, then the rest.
-    ASSERT_TRUE(::CreateDirectoryA((temp / "A").c_str(), nullptr));
-    EXPECT_NE(Create(temp / "A/B\\C"), 0);
-    EXPECT_TRUE(IsFolder(temp / "A\\B\\C"));
-}
-
-TEST(CreateFolderPath, ExistingFolderNeedsNoCreation) {
-    TempFolder temp;
-    EXPECT_EQ(Create(temp.path()), 1);
-    EXPECT_EQ(Create(temp.path() + "\\"), 1);
-}
-
-TEST(CreateFolderPath, FailuresGiveZero) {
-    TempFolder temp;
+    ASSERT_TRUE(WriteSmallFile(temp / "file"));
     EXPECT_EQ(Create(""), 0);
-    // A file stands where a folder should be.
-    const std::string file = temp / "file";
-    ASSERT_TRUE(WriteSmallFile(file));
-    EXPECT_EQ(Create(file + "\\sub\\deeper"), 0);
-    EXPECT_FALSE(IsFolder(file + "\\sub"));
-    // Folders made before a failure stay.
-    EXPECT_EQ(Create(temp / "made\\bad|name\\x"), 0);
-    EXPECT_TRUE(IsFolder(temp / "made"));
-}
-
-TEST(CreateFolderPath, UncRootIsNeverCreatedOnlyTheLevelsBelowIt) {
-    TempFolder temp;
-    // "\\?\C:\" has the UNC form: server "?", share "C:".
-    EXPECT_NE(Create("\\\\?\\" + (temp / "A\\B")), 0);
-    EXPECT_TRUE(IsFolder(temp / "A\\B"));
-    EXPECT_NE(Create(ForwardSlashes("//?/" + (temp / "C/D"))), 0);
-    EXPECT_TRUE(IsFolder(temp / "C\\D"));
+    for (const Case& c : cases) {
+        std::string path = c.before + (temp / c.relative);
+        if (c.forward) path = ForwardSlashes(path);
+        SCOPED_TRACE(path);
+        const int result = Create(path);
+        if (c.result == kMade) {
+            EXPECT_NE(result, 0);
+        } else {
+            EXPECT_EQ(result, c.result);
+        }
+        for (const char* folder : c.folders) EXPECT_TRUE(IsFolder(temp / folder)) << folder;
+        for (const char* name : c.absent) EXPECT_FALSE(IsFolder(temp / name)) << name;
+    }
 }
