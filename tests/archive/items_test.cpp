@@ -167,6 +167,9 @@ TEST(ArchiveItems, TimesComeFromTheUtBlockOrTheDosTime) {
         {"a block size running past the field", nullptr, {0x55, 0x54, 0x0D, 0x00, 0x07, 0x10, 0x20, 0x30, 0x40},
          UnixTicks(0x40302010u), dos1700, dos1700},
         {"flags with no time", nullptr, {0x55, 0x54, 0x01, 0x00, 0x07}, dos1700, dos1700, dos1700},
+        {"write and creation flagged, access not", nullptr,
+         {0x55, 0x54, 0x09, 0x00, 0x05, 0x10, 0x20, 0x30, 0x40, 0x11, 0x21, 0x31, 0x41}, UnixTicks(0x40302010u),
+         dos1700, UnixTicks(0x41312111u)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
