@@ -1,7 +1,9 @@
 // Extraction to file names, to open handles and into memory: chunking and
 // progress, folders, times, replaced files, and the results of the interface.
 #include "archive/crc32.h"
-#include "tests/archive/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/memory.h"
+#include "tests/support/packing.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -9,7 +11,7 @@
 #include <cstring>
 #include <random>
 
-using namespace archive_test;
+using namespace support;
 
 namespace {
 
@@ -116,7 +118,7 @@ TEST_F(Extraction, FilesGetTheItemTimesAndMissingFolders) {
 
     const std::string target = temp_ / "a\\b\\c\\deep.txt";
     ASSERT_EQ(ExtractTo(opened, 0, target), ArchiveOk);
-    EXPECT_TRUE(IsFolder(temp_ / "a\\b"));
+    EXPECT_TRUE(FolderExists(temp_ / "a\\b"));
     const bool creationKept = KeepsCreationTimes(temp_.path());
     FileTimes times = TimesOf(target);  // before reading the data, which may touch the access time
     EXPECT_EQ(times.write, UnixTicks(1650000000));
@@ -136,7 +138,7 @@ TEST_F(Extraction, FilesGetTheItemTimesAndMissingFolders) {
         EXPECT_EQ(times.creation, UnixTicks(1630000000));
     }
     EXPECT_TRUE(Exists(emptyTarget));
-    EXPECT_TRUE(ReadWholeFile(emptyTarget).empty());
+    EXPECT_EQ(ReadWholeFile(emptyTarget), Bytes());
     EXPECT_TRUE(g_counts[0].empty());
     CloseArchive(opened);
 }
@@ -176,7 +178,7 @@ TEST_F(Extraction, FolderItemsGoUnderTheBaseFolder) {
     ASSERT_NE(opened, nullptr);
     const std::string target = temp_ / "elsewhere";
     ASSERT_EQ(ExtractTo(opened, 0, target, ProgressReturningZero), ArchiveOk);
-    EXPECT_TRUE(IsFolder(base / "made\\inner"));
+    EXPECT_TRUE(FolderExists(base / "made\\inner"));
     EXPECT_FALSE(Exists(target));
     EXPECT_TRUE(g_counts[0].empty());
     // Mode 1 writes nothing for a folder item.
