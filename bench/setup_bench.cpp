@@ -45,9 +45,7 @@ constexpr DWORD kPollMs = 2;
 double CpuSeconds(HANDLE process) {
     FILETIME created, exited, kernel, user;
     if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
-    auto seconds = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
+    auto seconds = [](const FILETIME& t) { return static_cast<double>(support::Ticks(t)) / 1e7; };
     return seconds(kernel) + seconds(user);
 }
 
@@ -97,15 +95,8 @@ std::uint64_t FolderBytes(const std::string& folder, std::uint64_t& files) {
 // Linux process that runs it does. Finds it by its command line in /proc
 // (reachable as drive Z:) and reads utime + stime from its stat file.
 std::string ReadSmallFile(const std::string& path) {
-    std::string text;
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-    ::CloseHandle(file);
-    return text;
+    const support::Bytes bytes = bench::ReadWholeFile(path).value_or(support::Bytes());
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::string FindHostProcess(const std::string& exeName) {
