@@ -63,6 +63,13 @@ std::vector<std::string> ListFolder(const std::string& folder) {
     return names;
 }
 
+std::string WindowsPath(const std::string& path) {
+    std::string result = path;
+    if (!result.empty() && result[0] == '/') result = "Z:" + result;
+    std::replace(result.begin(), result.end(), '/', '\\');
+    return result;
+}
+
 bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool FileExists(const std::string& path) {

@@ -48,6 +48,9 @@ void RemoveTree(const std::string& path);
 // The names in a folder, sorted, without "." and "..".
 std::vector<std::string> ListFolder(const std::string& folder);
 
+// The Windows path of a file given in either form (Z: for Unix paths).
+std::string WindowsPath(const std::string& path);
+
 bool Exists(const std::string& path);        // anything
 bool FileExists(const std::string& path);    // a file, not a folder
 bool FolderExists(const std::string& path);
