@@ -34,9 +34,6 @@
 
 namespace {
 
-constexpr int kLicenseCheckBox = 1000;
-constexpr int kFolderEdit = 1011;
-constexpr int kProgressFileName = 1003;
 constexpr DWORD kStageTimeoutMs = 180000;
 // How often the copy's start and end are looked for: each look is a request to
 // the Wine server, which the setup needs for its own file calls.
@@ -58,7 +55,7 @@ BOOL CALLBACK MatchProgressDialog(HWND window, LPARAM data) {
     auto* s = reinterpret_cast<Search*>(data);
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);
-    if (owner == s->processId && ::IsWindowVisible(window) && ::GetDlgItem(window, kProgressFileName) != nullptr) {
+    if (owner == s->processId && ::IsWindowVisible(window) && ::GetDlgItem(window, e2e::kProgressFile) != nullptr) {
         s->found = window;
         return FALSE;
     }
@@ -169,7 +166,7 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
         Fail("the licence dialog did not appear");
         return run;
     }
-    e2e::PressButton(licence, kLicenseCheckBox);
+    e2e::PressButton(licence, e2e::kAgreeBox);
     for (int i = 0; i < 200 && !e2e::IsControlEnabled(licence, IDOK); ++i) ::Sleep(e2e::kPollMs);
     e2e::PressButton(licence, IDOK);
     HWND main = setup.WaitForDialog("Larkspan Setup", kStageTimeoutMs);
@@ -199,7 +196,7 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
         std::fflush(stdout);
     }
 
-    if (!e2e::TypeText(main, kFolderEdit, destination)) {
+    if (!e2e::TypeText(main, e2e::kFolderEdit, destination)) {
         Fail("could not type the destination");
         return run;
     }

@@ -33,14 +33,6 @@ inline constexpr char kString115[] =
 inline constexpr char kString116[] = "An unexpected situation was encountered.";
 inline constexpr char kChecksumText[] = "The checksum of this setup program is not correct.";
 
-// Control ids.
-inline constexpr int kAgreeBox = 1000;
-inline constexpr int kLicenceText = 1010;
-inline constexpr int kFolderEdit = 1011;
-inline constexpr int kBrowseButton = 1012;
-inline constexpr int kProgressBar = 1002;
-inline constexpr int kProgressFile = 1003;
-
 // Waits generous enough for a loaded machine; the tests never measure time.
 inline constexpr DWORD kAppearMs = 60000;
 
