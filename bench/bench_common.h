@@ -1,6 +1,9 @@
-// Small helpers shared by the benchmark programs: a clock, medians, whole-file
-// reads, the layout files that make_archive writes, and folder clean-up.
+// Small helpers shared by the benchmark programs: medians, the layout files
+// that make_archive writes, and item paths.
 #pragma once
+
+#include "tests/support/bytes.h"
+#include "tests/support/files.h"
 
 #include <windows.h>
 
@@ -11,17 +14,10 @@
 
 namespace bench {
 
-// Seconds since an arbitrary origin, from the performance counter.
-inline double Now() {
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / frequency;
-}
+// From the test programs' helper library: the clock, whole files, folder removal.
+using support::Now;
+using support::ReadWholeFile;
+using support::RemoveTree;
 
 inline double Median(std::vector<double> values) {
     if (values.empty()) return 0;
@@ -40,12 +36,8 @@ struct LayoutItem {
     std::string name;
 };
 
-// The whole file in memory; empty when it cannot be read.
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 // The layout file beside an archive (path + ".layout").
 std::vector<LayoutItem> ReadLayout(const std::string& archivePath);
-// Deletes a folder and everything below it (read-only files included).
-void RemoveTree(const std::string& folder);
 // Creates every missing folder of the folder part of `path` ("a\b\c.txt" makes
 // a and a\b); `made` remembers folders already made in this run.
 void MakeParentFolders(const std::string& path, std::vector<std::string>& made);

@@ -44,7 +44,7 @@ struct Source {
 };
 
 bool LoadSource(const std::string& path, Source& source) {
-    source.bytes = bench::ReadWholeFile(path);
+    source.bytes = bench::ReadWholeFile(path).value_or(support::Bytes());
     source.items = bench::ReadLayout(path);
     if (source.bytes.empty() || source.items.empty()) {
         std::fprintf(stderr, "extract_bench: cannot read %s or its layout\n", path.c_str());
@@ -330,9 +330,7 @@ struct Measure {
 double ThreadCpu() {
     FILETIME created, exited, kernel, user;
     if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
-    auto seconds = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
+    auto seconds = [](const FILETIME& t) { return static_cast<double>(support::Ticks(t)) / 1e7; };
     return seconds(kernel) + seconds(user);
 }
 

@@ -11,6 +11,8 @@
 //
 // Layout file OUT.layout, one line per item:
 //   <method> <data offset> <compressed size> <uncompressed size> <crc32 hex> <name>
+#include "tests/support/bytes.h"
+#include "tests/support/packing.h"
 #include "tools/packer/zip_packer.h"
 
 #include <cmath>
@@ -19,30 +21,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr std::uint32_t kItemTime = 1767225600;  // 2026-01-01 00:00:00 UTC
 
-// splitmix64: small, fast and the same everywhere.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::uint32_t Below(std::uint32_t bound) { return static_cast<std::uint32_t>(Next() % bound); }
-    double Unit() { return static_cast<double>(Next() >> 11) / 9007199254740992.0; }
-
-private:
-    std::uint64_t state_;
-};
+using support::Random;
 
 enum class Kind { Text, Binary, Noise };
 
@@ -101,27 +89,8 @@ std::vector<std::uint8_t> BinaryData(Random& random, std::size_t size) {
     return out;
 }
 
-std::vector<std::uint8_t> NoiseData(Random& random, std::size_t size) {
-    std::vector<std::uint8_t> out(size);
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        const std::uint64_t v = random.Next();
-        std::memcpy(&out[i], &v, 8);
-    }
-    for (; i < size; ++i) out[i] = static_cast<std::uint8_t>(random.Next());
-    return out;
-}
-
 packer::Item MakeItem(const std::string& name, std::vector<std::uint8_t> data, packer::Method method) {
-    packer::Item item;
-    item.name = name;
-    item.data = std::move(data);
-    item.method = method;
-    item.level = 6;
-    item.modificationTime = kItemTime;
-    item.accessTime = kItemTime;
-    item.creationTime = kItemTime;
-    return item;
+    return support::FileItem(name, std::move(data), method, {kItemTime, kItemTime, kItemTime});
 }
 
 // Mixed items until at least `bytes` bytes and `minItems` items: half of them
@@ -144,7 +113,7 @@ void AddMixedItems(std::vector<packer::Item>& items, Random& random, std::uint64
         const Kind kind = k < 5 ? Kind::Text : (k < 8 ? Kind::Binary : Kind::Noise);
         std::vector<std::uint8_t> data = kind == Kind::Text     ? TextData(random, size)
                                          : kind == Kind::Binary ? BinaryData(random, size)
-                                                                : NoiseData(random, size);
+                                                                : support::NoiseData(random, size);
         char name[96];
         std::snprintf(name, sizeof name, "data%02u/part%u/item%04u%s", static_cast<unsigned>(n % 12),
                       static_cast<unsigned>(n % 3), static_cast<unsigned>(n),
@@ -156,15 +125,9 @@ void AddMixedItems(std::vector<packer::Item>& items, Random& random, std::uint64
     }
 }
 
-bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
-}
-
 bool WriteArchive(const std::string& path, const std::vector<packer::Item>& items) {
     const packer::Packed packed = packer::Pack(items);
-    if (!WriteFile(path, packed.bytes)) return false;
+    if (!support::WriteWholeFile(path, packed.bytes)) return false;
     std::ofstream layout(path + ".layout", std::ios::trunc);
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -209,13 +172,12 @@ int main(int argc, char** argv) {
         }
     } else if (what == "setup") {
         if (argc < 4) return Usage();
-        std::ifstream program(argv[3], std::ios::binary);
-        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(program)), std::istreambuf_iterator<char>());
-        if (!program && bytes.empty()) {
+        std::optional<support::Bytes> program = support::ReadWholeFile(argv[3]);
+        if (!program) {
             std::fprintf(stderr, "make_archive: cannot read %s\n", argv[3]);
             return 1;
         }
-        items.push_back(MakeItem("BenchProgram.exe", std::move(bytes), packer::Method::Deflate));
+        items.push_back(MakeItem("BenchProgram.exe", std::move(*program), packer::Method::Deflate));
         const std::uint64_t mib = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 128;
         Random random(0x53455455);  // "SETU"
         std::uint64_t total = 0;

@@ -34,9 +34,6 @@
 
 namespace {
 
-constexpr int kLicenseCheckBox = 1000;
-constexpr int kFolderEdit = 1011;
-constexpr int kProgressFileName = 1003;
 constexpr DWORD kStageTimeoutMs = 180000;
 // How often the copy's start and end are looked for: each look is a request to
 // the Wine server, which the setup needs for its own file calls.
@@ -45,9 +42,7 @@ constexpr DWORD kPollMs = 2;
 double CpuSeconds(HANDLE process) {
     FILETIME created, exited, kernel, user;
     if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
-    auto seconds = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
+    auto seconds = [](const FILETIME& t) { return static_cast<double>(support::Ticks(t)) / 1e7; };
     return seconds(kernel) + seconds(user);
 }
 
@@ -60,7 +55,7 @@ BOOL CALLBACK MatchProgressDialog(HWND window, LPARAM data) {
     auto* s = reinterpret_cast<Search*>(data);
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);
-    if (owner == s->processId && ::IsWindowVisible(window) && ::GetDlgItem(window, kProgressFileName) != nullptr) {
+    if (owner == s->processId && ::IsWindowVisible(window) && ::GetDlgItem(window, e2e::kProgressFile) != nullptr) {
         s->found = window;
         return FALSE;
     }
@@ -97,15 +92,8 @@ std::uint64_t FolderBytes(const std::string& folder, std::uint64_t& files) {
 // Linux process that runs it does. Finds it by its command line in /proc
 // (reachable as drive Z:) and reads utime + stime from its stat file.
 std::string ReadSmallFile(const std::string& path) {
-    std::string text;
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-    ::CloseHandle(file);
-    return text;
+    const support::Bytes bytes = bench::ReadWholeFile(path).value_or(support::Bytes());
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::string FindHostProcess(const std::string& exeName) {
@@ -178,7 +166,7 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
         Fail("the licence dialog did not appear");
         return run;
     }
-    e2e::PressButton(licence, kLicenseCheckBox);
+    e2e::PressButton(licence, e2e::kAgreeBox);
     for (int i = 0; i < 200 && !e2e::IsControlEnabled(licence, IDOK); ++i) ::Sleep(e2e::kPollMs);
     e2e::PressButton(licence, IDOK);
     HWND main = setup.WaitForDialog("Larkspan Setup", kStageTimeoutMs);
@@ -208,7 +196,7 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
         std::fflush(stdout);
     }
 
-    if (!e2e::TypeText(main, kFolderEdit, destination)) {
+    if (!e2e::TypeText(main, e2e::kFolderEdit, destination)) {
         Fail("could not type the destination");
         return run;
     }

@@ -4,6 +4,8 @@
 // Close button ends.
 #include "app/install_step.h"
 #include "common/unique_handle.h"
+#include "tests/support/bytes.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -15,29 +17,18 @@ namespace {
 
 constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Larkspan";
 
-std::string WindowsPath(std::string path) {
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path.size() > 1 && path[0] == '\\' ? "Z:" + path : path;
-}
+using support::WindowsPath;
 
 std::string ReadAll(const std::string& path) {
-    win32::UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return {};
-    char buffer[1024];
-    DWORD got = 0;
-    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return {};
-    return std::string(buffer, got);
+    const support::Bytes bytes = support::ReadWholeFile(path).value_or(support::Bytes());
+    return std::string(bytes.begin(), bytes.end());
 }
 
 class LarkspanApp : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH];
-        ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
-        folder_ = std::string(temp) + "Larkspan app test " + std::to_string(::GetCurrentProcessId());
-        ASSERT_TRUE(::CreateDirectoryA(folder_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+        folder_ = temp_.path();
+        ASSERT_TRUE(support::FolderExists(folder_));
         program_ = folder_ + "\\Larkspan.exe";
         ASSERT_TRUE(::CopyFileA(WindowsPath(LARKSPAN_APP_FILE).c_str(), program_.c_str(), FALSE));
         marker_ = folder_ + "\\Larkspan.installed";
@@ -61,9 +52,6 @@ protected:
             ::DeleteFileA((std::string(programs) + "\\Orvane\\Larkspan.lnk").c_str());
             ::RemoveDirectoryA((std::string(programs) + "\\Orvane").c_str());
         }
-        ::DeleteFileA(marker_.c_str());
-        ::DeleteFileA(program_.c_str());
-        ::RemoveDirectoryA(folder_.c_str());
     }
 
     // Starts the program as the setup does: quoted path, blank, argument;
@@ -78,6 +66,7 @@ protected:
                                 &startup, info) != FALSE;
     }
 
+    support::TempFolder temp_{"Larkspan app test"};  // a blank in the program's path, as in Program Files
     std::string folder_, program_, marker_;
 };
 

@@ -1,12 +1,14 @@
 // Damaged item data and names that would lead outside their folder: such
 // items fail and are never reported as extracted.
-#include "tests/archive/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/memory.h"
+#include "tests/support/packing.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-using namespace archive_test;
+using namespace support;
 
 namespace {
 

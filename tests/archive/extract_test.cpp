@@ -1,7 +1,9 @@
 // Extraction to file names, to open handles and into memory: chunking and
 // progress, folders, times, replaced files, and the results of the interface.
 #include "archive/crc32.h"
-#include "tests/archive/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/memory.h"
+#include "tests/support/packing.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -9,7 +11,7 @@
 #include <cstring>
 #include <random>
 
-using namespace archive_test;
+using namespace support;
 
 namespace {
 
@@ -134,7 +136,7 @@ TEST_F(Extraction, FilesGetTheItemTimesAndMissingFolders) {
         EXPECT_EQ(ReadWholeFile(target), items[i].data);
         EXPECT_EQ(g_counts[0], items[i].data.empty() ? std::vector<DWORD>{} : std::vector<DWORD>{5000});
     }
-    EXPECT_TRUE(IsFolder(temp_ / "a\\b"));
+    EXPECT_TRUE(FolderExists(temp_ / "a\\b"));
     CloseArchive(opened);
 }
 
@@ -173,7 +175,7 @@ TEST_F(Extraction, FolderItemsGoUnderTheBaseFolder) {
     ASSERT_NE(opened, nullptr);
     const std::string target = temp_ / "elsewhere";
     ASSERT_EQ(ExtractTo(opened, 0, target, ProgressReturningZero), ArchiveOk);
-    EXPECT_TRUE(IsFolder(base / "made\\inner"));
+    EXPECT_TRUE(FolderExists(base / "made\\inner"));
     EXPECT_FALSE(Exists(target));
     EXPECT_TRUE(g_counts[0].empty());
     // Mode 1 writes nothing for a folder item.

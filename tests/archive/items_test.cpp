@@ -1,13 +1,15 @@
 // Item records: the count form, the one-record cache, attributes, times from
 // "UT" blocks, names, and entries or headers that cannot be read.
-#include "tests/archive/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/memory.h"
+#include "tests/support/packing.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstring>
 
-using namespace archive_test;
+using namespace support;
 
 namespace {
 

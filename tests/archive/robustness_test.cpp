@@ -2,14 +2,16 @@
 // and from a file), every prefix of its items behind an intact directory, and every single-byte change of its central directory and
 // end record (from memory), walked with all four operations: only defined
 // results, no fault, no hang.
-#include "tests/archive/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/memory.h"
+#include "tests/support/packing.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
 
-using namespace archive_test;
+using namespace support;
 
 namespace {
 

@@ -2,13 +2,15 @@
 // each kind of source, wherever the archive sits in it.
 #include "archive/byte_source.h"
 #include "archive/directory_reader.h"
-#include "tests/archive/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/memory.h"
+#include "tests/support/packing.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-using namespace archive_test;
+using namespace support;
 
 namespace {
 

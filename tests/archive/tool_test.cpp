@@ -1,11 +1,12 @@
 // The larkspan-archive console tool, run as a maker would run it.
-#include "tests/archive/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/packing.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-using namespace archive_test;
+using namespace support;
 
 namespace {
 
@@ -39,8 +40,8 @@ ToolRun RunTool(const TempFolder& temp, const std::string& arguments) {
     }
     ::CloseHandle(out);
     ::CloseHandle(err);
-    const Bytes outBytes = ReadWholeFile(outPath);
-    const Bytes errBytes = ReadWholeFile(errPath);
+    const Bytes outBytes = ReadWholeFile(outPath).value_or(Bytes());
+    const Bytes errBytes = ReadWholeFile(errPath).value_or(Bytes());
     run.out.assign(outBytes.begin(), outBytes.end());
     run.err.assign(errBytes.begin(), errBytes.end());
     return run;
@@ -92,7 +93,7 @@ TEST_F(ArchiveTool, ExtractsIntoAFolderAndCatsItems) {
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_EQ(ReadWholeFile(out + "\\Larkspan.exe"), PatternData(70000, 41));
     EXPECT_EQ(ReadWholeFile(out + "\\docs\\read me.txt"), PatternData(500, 42));
-    EXPECT_TRUE(IsFolder(out + "\\docs\\empty"));
+    EXPECT_TRUE(FolderExists(out + "\\docs\\empty"));
 
     run = RunTool(temp_, "--handle cat " + Quoted(archive_) + " 0");
     EXPECT_EQ(run.exitCode, 0u) << run.err;

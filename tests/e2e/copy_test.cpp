@@ -114,8 +114,8 @@ TEST(Copy, CancelAnsweredNoGoesOnToSuccess) {
     EXPECT_TRUE(visible || !exists) << "No keeps the dialog";
     const Report report = FinishWithReport(setup);
     EXPECT_EQ(report.box.text, kString112);
-    const auto big = ReadBytes(folder / "big.bin");
-    const auto original = ReadBytes(GeneratedPath("big.bin"));
+    const auto big = ReadWholeFile(folder / "big.bin");
+    const auto original = ReadWholeFile(GeneratedPath("big.bin"));
     ASSERT_TRUE(big && original);
     EXPECT_TRUE(*big == *original) << "the large item is copied whole";
     EXPECT_TRUE(FileExists(folder / "after.txt"));

@@ -15,22 +15,9 @@ Report InstallAndReport(SetupProcess& setup, const std::string& variant, const s
 }
 
 bool SameBytes(const std::string& a, const std::string& b) {
-    const auto left = ReadBytes(a);
-    const auto right = ReadBytes(b);
+    const auto left = ReadWholeFile(a);
+    const auto right = ReadWholeFile(b);
     return left && right && *left == *right;
-}
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found{};
-    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-    return names;
 }
 
 std::string TrimEnd(std::string text) {
@@ -47,7 +34,7 @@ TEST(Failure, EmptyPayloadReportsTheUnexpectedSituation) {
     const Report report = FinishWithReport(setup);
     EXPECT_EQ(report.box.text, std::string(kString114) + "\n" + kString116);
     EXPECT_EQ(report.exitCode, 1u);
-    EXPECT_TRUE(FolderEntries(folder.path()).empty());
+    EXPECT_TRUE(ListFolder(folder.path()).empty());
 }
 
 TEST(Failure, ArchiveWithoutItemsIsNotCompletelyInstalled) {
@@ -56,7 +43,7 @@ TEST(Failure, ArchiveWithoutItemsIsNotCompletelyInstalled) {
     const Report report = InstallAndReport(setup, "no_items", folder.path());
     EXPECT_EQ(report.box.text, kString113);
     EXPECT_EQ(report.exitCode, 1u);
-    EXPECT_TRUE(FolderEntries(folder.path()).empty());
+    EXPECT_TRUE(ListFolder(folder.path()).empty());
 }
 
 TEST(Failure, DamagedItemStopsTheCopyWithEarlierItemsInPlaceAndNothingStarted) {
@@ -134,7 +121,7 @@ void ExpectRefusedName(const std::string& variant, const std::vector<std::string
         EXPECT_FALSE(FileExists(path)) << "written outside the destination: " << path;
         ::DeleteFileA(path.c_str());
     }
-    EXPECT_EQ(FolderEntries(folder.path()), std::vector<std::string>{})
+    EXPECT_EQ(ListFolder(folder.path()), std::vector<std::string>{})
         << "not even the items before it are written, and no program is started (it would leave its log)";
 }
 
@@ -170,7 +157,7 @@ TEST(Failure, TargetPathLongerThan259CharactersIsRefused) {
     SetupProcess setup;
     const Report report = InstallAndReport(setup, "long_name", folder);
     EXPECT_EQ(report.box.text, kString113);
-    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{}) << "nothing is written, nothing started";
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{}) << "nothing is written, nothing started";
 }
 
 TEST(Failure, LongNameBelowAShortFolderStillFits) {

@@ -51,8 +51,8 @@ void ExpectItemsInPlace(const std::string& folder, const std::vector<Item>& item
                 EXPECT_EQ(Ticks(data.ftCreationTime), Ticks(FileTimeOf(LARKSPAN_E2E_CTIME))) << "creation time";
             }
         }
-        const auto written = ReadBytes(path);
-        const auto original = ReadBytes(item.source);
+        const auto written = ReadWholeFile(path);
+        const auto original = ReadWholeFile(item.source);
         ASSERT_TRUE(written.has_value());
         ASSERT_TRUE(original.has_value()) << item.source;
         EXPECT_TRUE(*written == *original) << "contents differ (" << written->size() << " bytes written, "
@@ -148,8 +148,8 @@ TEST(Install, RunningAgainReplacesFilesReadOnlyOnesIncluded) {
     }
     const std::string readme = folder / "readme.txt";
     const std::string notes = folder / "docs\\notes.txt";
-    ASSERT_TRUE(WriteBytes(readme, {'o', 'l', 'd'}));
-    ASSERT_TRUE(WriteBytes(notes, std::vector<std::uint8_t>(100000, 'x')));
+    ASSERT_TRUE(WriteWholeFile(readme, {'o', 'l', 'd'}));
+    ASSERT_TRUE(WriteWholeFile(notes, std::vector<std::uint8_t>(100000, 'x')));
     ASSERT_TRUE(::SetFileAttributesA(readme.c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(::SetFileAttributesA(notes.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     ::DeleteFileA((folder / "recorder.log").c_str());

@@ -41,7 +41,7 @@ enum class HeaderChecksum {
 // Copies the setup into the folder with the "I" of "I do not agree" made a
 // "J" and the header checksum as asked.
 std::string AlteredCopy(const TempFolder& folder, HeaderChecksum checksum) {
-    auto image = ReadBytes(SetupUnderTest());
+    auto image = ReadWholeFile(SetupUnderTest());
     if (!image) {
         ADD_FAILURE() << "cannot read " << SetupUnderTest();
         return {};
@@ -70,7 +70,7 @@ std::string AlteredCopy(const TempFolder& folder, HeaderChecksum checksum) {
             break;
     }
     const std::string copy = folder / "Larkspan-Setup.exe";
-    EXPECT_TRUE(WriteBytes(copy, *image));
+    EXPECT_TRUE(WriteWholeFile(copy, *image));
     return copy;
 }
 
@@ -115,7 +115,7 @@ TEST(Integrity, AlteredCopyWithStampedChecksumIsRefusedWithOneErrorMessage) {
     TempFolder folder("integrity-stamped");
     const std::string copy = AlteredCopy(folder, HeaderChecksum::Original);
     ASSERT_FALSE(copy.empty());
-    ASSERT_NE(ReadBytes(copy), ReadBytes(SetupUnderTest()));
+    ASSERT_NE(ReadWholeFile(copy), ReadWholeFile(SetupUnderTest()));
 
     SetupProcess setup;
     ASSERT_TRUE(setup.Start(copy, folder.path())) << setup.error();

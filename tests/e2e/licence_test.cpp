@@ -125,7 +125,7 @@ TEST(Licence, TickingEnablesIAgreeAndUntickingDisablesItAgain) {
 
 // The setup's licence text against the same RTF rendered here.
 void ExpectShownLicence(const std::string& exe, const std::string& rtfPath, const std::string& lastLine) {
-    const auto rtf = ReadBytes(rtfPath);
+    const auto rtf = ReadWholeFile(rtfPath);
     ASSERT_TRUE(rtf.has_value()) << rtfPath;
     const auto expected = RenderLocally(*rtf);
     ASSERT_TRUE(expected.has_value()) << "no rich-edit control in this process";
@@ -151,7 +151,7 @@ TEST(Licence, ProductSetupShowsItsLicence) {
     const std::string product = ProductSetupPath();
     if (product.empty()) GTEST_SKIP() << "the product setup is not part of this build";
     const std::string rtfPath = WindowsPath(LARKSPAN_E2E_PRODUCT_LICENSE);
-    const auto rtf = ReadBytes(rtfPath);
+    const auto rtf = ReadWholeFile(rtfPath);
     ASSERT_TRUE(rtf.has_value());
     const auto expected = RenderLocally(*rtf);
     ASSERT_TRUE(expected.has_value());
@@ -162,7 +162,7 @@ TEST(Licence, ProductSetupShowsItsLicence) {
 }
 
 TEST(Licence, LicenceLargerThanOneReadIsShownWhole) {
-    const auto rtf = ReadBytes(GeneratedPath("LongLicense.rtf"));
+    const auto rtf = ReadWholeFile(GeneratedPath("LongLicense.rtf"));
     ASSERT_TRUE(rtf.has_value());
     ASSERT_GT(rtf->size(), 64u * 1024u) << "larger than any single read of the control";
     ExpectShownLicence(SetupPath("long_licence"), GeneratedPath("LongLicense.rtf"),

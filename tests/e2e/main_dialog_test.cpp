@@ -126,7 +126,7 @@ TEST(MainDialog, UncreatableFolderShowsErrorAndTheDialogStays) {
     TempFolder root("uncreatable");
     // A folder cannot be made below a file.
     const std::string file = root / "plain-file";
-    ASSERT_TRUE(WriteBytes(file, {'x'}));
+    ASSERT_TRUE(WriteWholeFile(file, {'x'}));
     const std::string folder = file + "\\sub";
     SetupProcess setup;
     HWND main = StartToMainDialog(setup, SetupPath("basic"));

@@ -115,18 +115,18 @@ TEST(Product, InstallsShortcutAndRegistrationThatRemovalTakesAwayAgain) {
     // The user's own file, an installed file the user edited, and a record
     // tampered with to name a file outside the folder (with its true size).
     const std::string own = folder + "\\My notes.txt";
-    ASSERT_TRUE(WriteBytes(own, {'m', 'i', 'n', 'e'}));
+    ASSERT_TRUE(WriteWholeFile(own, {'m', 'i', 'n', 'e'}));
     const std::string edited = folder + "\\License.rtf";
-    auto licence = ReadBytes(edited);
+    auto licence = ReadWholeFile(edited);
     ASSERT_TRUE(licence.has_value());
     licence->push_back('\n');
-    ASSERT_TRUE(WriteBytes(edited, *licence));
+    ASSERT_TRUE(WriteWholeFile(edited, *licence));
     const std::string outside = root / "outside.txt";
-    ASSERT_TRUE(WriteBytes(outside, {'k', 'e', 'e', 'p'}));
-    auto record = ReadBytes(folder + "\\Larkspan.installed");
+    ASSERT_TRUE(WriteWholeFile(outside, {'k', 'e', 'e', 'p'}));
+    auto record = ReadWholeFile(folder + "\\Larkspan.installed");
     ASSERT_TRUE(record.has_value());
     for (const char c : std::string("File: 4 ..\\outside.txt\r\n")) record->push_back(static_cast<std::uint8_t>(c));
-    ASSERT_TRUE(WriteBytes(folder + "\\Larkspan.installed", *record));
+    ASSERT_TRUE(WriteWholeFile(folder + "\\Larkspan.installed", *record));
 
     // No: nothing changes.
     EXPECT_EQ(RunRemoval(program, IDNO), 2u);

@@ -37,7 +37,7 @@ std::pair<std::uint32_t, std::uint32_t> CertificateTable(const std::vector<std::
 
 TEST(Signed, SignedSetupPassesItsCheckAndInstalls) {
     const std::string signedSetup = SetupPath("signed");
-    const auto image = ReadBytes(signedSetup);
+    const auto image = ReadWholeFile(signedSetup);
     ASSERT_TRUE(image.has_value());
     const auto [tableOffset, tableSize] = CertificateTable(*image);
     ASSERT_NE(tableSize, 0u) << "the setup carries a signature";
@@ -50,15 +50,15 @@ TEST(Signed, SignedSetupPassesItsCheckAndInstalls) {
     ASSERT_NE(main, nullptr) << "the signed setup stopped before its main dialog";
     InstallInto(main, folder.path());
     EXPECT_EQ(FinishWithReport(setup).box.text, kString112);
-    EXPECT_EQ(ReadBytes(folder / "readme.txt"), ReadBytes(DataPath("readme.txt")));
+    EXPECT_EQ(ReadWholeFile(folder / "readme.txt"), ReadWholeFile(DataPath("readme.txt")));
 }
 
 // One altered byte anywhere in the signed file is refused: in the payload,
 // which the signature covers, and in the certificate table itself, which
 // the header checksum covers as the system's image-help library computes it.
 TEST(Signed, SignedSetupWithOneAlteredByteIsRefused) {
-    const auto original = ReadBytes(SetupPath("signed"));
-    const auto readme = ReadBytes(DataPath("readme.txt"));
+    const auto original = ReadWholeFile(SetupPath("signed"));
+    const auto readme = ReadWholeFile(DataPath("readme.txt"));
     ASSERT_TRUE(original && readme && readme->size() > 16);
     // The readme is stored as it is: its bytes lie in the payload resource.
     const auto payloadAt = std::search(original->begin(), original->end(), readme->begin(), readme->begin() + 16);
@@ -78,7 +78,7 @@ TEST(Signed, SignedSetupWithOneAlteredByteIsRefused) {
         image[c.offset] ^= 0x01;
         TempFolder folder("signed-altered");
         const std::string copy = folder / "Larkspan-Setup.exe";
-        ASSERT_TRUE(WriteBytes(copy, image));
+        ASSERT_TRUE(WriteWholeFile(copy, image));
 
         SetupProcess setup;
         ASSERT_TRUE(setup.Start(copy, folder.path())) << setup.error();

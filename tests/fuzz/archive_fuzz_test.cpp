@@ -17,6 +17,7 @@
 #include "archive/stored_name.h"
 #include "setup/item_target.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/support/packing.h"
 #include "tools/packer/zip_packer.h"
 
 #include <gtest/gtest.h>
@@ -34,47 +35,12 @@ namespace {
 
 using fuzz::Bytes;
 using fuzz::Range;
+using support::FileItem;
+using support::FolderItem;
+using support::NoiseData;
+using support::PatternData;
 
 // --- Seeds -----------------------------------------------------------------------------
-
-Bytes TextBytes(std::size_t size, std::uint32_t seed) {
-    fuzz::Random random(seed);
-    static const char* const words[] = {"larkspan ", "orvane ", "setup ", "item ", "data ", "folder ", "the ", "a "};
-    Bytes out;
-    while (out.size() < size) {
-        const char* word = words[random.Below(8)];
-        out.insert(out.end(), word, word + std::strlen(word));
-        if (random.OneIn(9)) out.push_back('\n');
-    }
-    out.resize(size);
-    return out;
-}
-
-Bytes NoiseBytes(std::size_t size, std::uint32_t seed) {
-    fuzz::Random random(seed);
-    Bytes out(size);
-    for (auto& b : out) b = static_cast<std::uint8_t>(random.Next());
-    return out;
-}
-
-packer::Item File(const std::string& name, Bytes data, packer::Method method = packer::Method::Deflate) {
-    packer::Item item;
-    item.name = name;
-    item.data = std::move(data);
-    item.method = method;
-    item.modificationTime = 1700000000;
-    item.accessTime = 1700100000;
-    item.creationTime = 1690000000;
-    return item;
-}
-
-packer::Item Folder(const std::string& name) {
-    packer::Item item;
-    item.name = name;
-    item.folder = true;
-    item.method = packer::Method::Stored;
-    return item;
-}
 
 struct Seed {
     std::string name;
@@ -114,32 +80,32 @@ Seed MakeSeed(const std::string& name, std::vector<packer::Item> items) {
 const std::vector<Seed>& Seeds() {
     static const std::vector<Seed> seeds = [] {
         std::vector<Seed> s;
-        s.push_back(MakeSeed("stored", {File("stored.txt", TextBytes(3000, 1), packer::Method::Stored)}));
-        s.push_back(MakeSeed("deflate", {File("program.exe", TextBytes(40000, 2)),
-                                         File("noise.bin", NoiseBytes(20000, 3))}));
-        packer::Item described = File("described.txt", TextBytes(9000, 4));
+        s.push_back(MakeSeed("stored", {FileItem("stored.txt", PatternData(3000, 1), packer::Method::Stored)}));
+        s.push_back(MakeSeed("deflate", {FileItem("program.exe", PatternData(40000, 2)),
+                                         FileItem("noise.bin", NoiseData(20000, 3))}));
+        packer::Item described = FileItem("described.txt", PatternData(9000, 4));
         described.dataDescriptor = true;
-        packer::Item describedStored = File("described.bin", NoiseBytes(700, 5), packer::Method::Stored);
+        packer::Item describedStored = FileItem("described.bin", NoiseData(700, 5), packer::Method::Stored);
         describedStored.dataDescriptor = true;
         s.push_back(MakeSeed("descriptor", {described, describedStored}));
-        s.push_back(MakeSeed("folders", {File("Program.exe", TextBytes(2000, 6)), Folder("docs/"), Folder("docs/sub/"),
-                                         File("docs/readme.txt", TextBytes(500, 7), packer::Method::Stored),
-                                         File("docs/sub/notes.txt", TextBytes(1200, 8))}));
-        packer::Item withExtra = File("extra.txt", TextBytes(300, 9));
+        s.push_back(MakeSeed("folders", {FileItem("Program.exe", PatternData(2000, 6)), FolderItem("docs/"), FolderItem("docs/sub/"),
+                                         FileItem("docs/readme.txt", PatternData(500, 7), packer::Method::Stored),
+                                         FileItem("docs/sub/notes.txt", PatternData(1200, 8))}));
+        packer::Item withExtra = FileItem("extra.txt", PatternData(300, 9));
         withExtra.localExtraBefore = {0x41, 0x42, 0x04, 0x00, 1, 2, 3, 4};
         // Names the system reads as devices or changes, and equally long names
         // for entries made to share a local header.
         s.push_back(MakeSeed("hostile names",
-                             {File("CON", TextBytes(100, 13)), File("docs/nul.txt", TextBytes(200, 14)),
-                              File("aux/readme.txt", {}), File("Com1", TextBytes(50, 15), packer::Method::Stored),
-                              File("CONIN$", {}), File("conout$.txt", {}), File("LPT\xB2.txt", TextBytes(70, 16)),
-                              File("PRN. ", {}), File("readme.txt.", TextBytes(30, 17)), File("notes ", {}),
-                              Folder("NUL/"), File("COM3 .x", {})}));
-        s.push_back(MakeSeed("twins", {File("one.txt", TextBytes(3000, 18)), File("two.txt", TextBytes(3000, 18)),
-                                       File("six.txt", NoiseBytes(900, 19), packer::Method::Stored)}));
-        s.push_back(MakeSeed("several", {File("Larkspan.exe", TextBytes(17000, 10)), File("empty.txt", {}),
-                                         File("big-stored.bin", NoiseBytes(33000, 11), packer::Method::Stored),
-                                         withExtra, File("License.rtf", TextBytes(5000, 12))}));
+                             {FileItem("CON", PatternData(100, 13)), FileItem("docs/nul.txt", PatternData(200, 14)),
+                              FileItem("aux/readme.txt", {}), FileItem("Com1", PatternData(50, 15), packer::Method::Stored),
+                              FileItem("CONIN$", {}), FileItem("conout$.txt", {}), FileItem("LPT\xB2.txt", PatternData(70, 16)),
+                              FileItem("PRN. ", {}), FileItem("readme.txt.", PatternData(30, 17)), FileItem("notes ", {}),
+                              FolderItem("NUL/"), FileItem("COM3 .x", {})}));
+        s.push_back(MakeSeed("twins", {FileItem("one.txt", PatternData(3000, 18)), FileItem("two.txt", PatternData(3000, 18)),
+                                       FileItem("six.txt", NoiseData(900, 19), packer::Method::Stored)}));
+        s.push_back(MakeSeed("several", {FileItem("Larkspan.exe", PatternData(17000, 10)), FileItem("empty.txt", {}),
+                                         FileItem("big-stored.bin", NoiseData(33000, 11), packer::Method::Stored),
+                                         withExtra, FileItem("License.rtf", PatternData(5000, 12))}));
         return s;
     }();
     return seeds;
@@ -260,7 +226,7 @@ public:
 
     // Problems found, empty when the case passed.
     std::string Run() {
-        fuzz::FencedBlock block(bytes_.data(), bytes_.size(), true);
+        fuzz::GuardedBlock block(bytes_.data(), bytes_.size(), true);
         if (!block.ok()) return "no memory for the fenced block";
         ArchiveHandle archive = OpenArchive(block.data(), static_cast<DWORD>(block.size()), SourceMemory);
         if (archive == nullptr) return problems_;
@@ -362,7 +328,7 @@ private:
                    {ArchiveOk, ArchiveErrOpenFile, ArchiveErrExtract, ArchiveErrItemHeader, ArchiveErrItemRead});
             if (result == ArchiveOk && !folder) {
                 if (!known) Problem(at + ": to a handle ArchiveOk though its record cannot be read");
-                CheckDelivered(at + " to a handle", i, fuzz::ReadWholeFile(path), known ? &record : nullptr);
+                CheckDelivered(at + " to a handle", i, fuzz::ReadWholeFile(path).value_or(Bytes()), known ? &record : nullptr);
                 if (known && g_progressBytes != record.uncompressedSize) Problem(at + ": progress counts do not add up");
             }
         }
@@ -382,7 +348,7 @@ private:
                     Problem(at + ": to a file ArchiveOk though its record cannot be read");
                 } else {
                     const std::string path = useStored ? sandbox_.target() + "\\" + record.name : std::string(joined);
-                    CheckDelivered(at + " to a file", i, fuzz::ReadWholeFile(path), &record);
+                    CheckDelivered(at + " to a file", i, fuzz::ReadWholeFile(path).value_or(Bytes()), &record);
                     if (g_progressBytes != record.uncompressedSize) Problem(at + ": progress counts do not add up");
                 }
             }
@@ -401,7 +367,7 @@ private:
         case 3: piece = 0; break;
         default: piece = 64 + random_.Below(6000); break;
         }
-        fuzz::FencedBlock buffer(piece);
+        fuzz::GuardedBlock buffer(piece);
         Bytes delivered;
         const std::uint64_t callLimit = (piece == 0 ? 1 : std::max<std::uint64_t>(size, 1u << 22) / piece) + 3;
         ArchiveResult result = ArchiveMoreData;
@@ -439,7 +405,7 @@ private:
         case 1:
         case 2: {
             const std::uint32_t length = 1 + random_.Below(3000);
-            fuzz::FencedBlock buffer(length);
+            fuzz::GuardedBlock buffer(length);
             Expect("random memory piece", ExtractArchiveItem(archive, index, buffer.data(), length, TargetMemory, nullptr),
                    inRange ? std::initializer_list<ArchiveResult>{ArchiveMoreData, ArchiveOk, ArchiveErrMemoryExtract}
                            : std::initializer_list<ArchiveResult>{ArchiveErrArgument});
@@ -476,7 +442,7 @@ TEST(FuzzHarness, StopsACaseThatFaultsOrHangs) {
     if (::GetEnvironmentVariableA("LARKSPAN_FUZZ_SELFTEST", mode, sizeof mode) == 0) GTEST_SKIP();
     fuzz::CaseGuard::Install();
     const Bytes input = {0x50, 0x4B, 0x05, 0x06};
-    fuzz::FencedBlock block(input.data(), input.size(), true);
+    fuzz::GuardedBlock block(input.data(), input.size(), true);
     fuzz::CaseGuard::Begin("selftest", 7, input);
     if (std::strcmp(mode, "crash") == 0) {
         volatile const std::uint8_t* past = block.data() + block.size();

@@ -9,13 +9,6 @@
 
 namespace fuzz {
 
-std::uint64_t Random::Next() noexcept {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
 // --- Mutations -------------------------------------------------------------------
 
 bool MutationRecord::Untouched(const Range& range) const noexcept {
@@ -120,29 +113,6 @@ MutationRecord Mutate(Bytes& bytes, Random& random, const std::vector<std::size_
     return record;
 }
 
-// --- Fenced memory ---------------------------------------------------------------------
-
-FencedBlock::FencedBlock(const std::uint8_t* bytes, std::size_t size, bool readOnly) : size_(size) {
-    SYSTEM_INFO info;
-    ::GetSystemInfo(&info);
-    const std::size_t page = info.dwPageSize;
-    const std::size_t dataPages = (size + page - 1) / page;
-    const std::size_t total = (dataPages + 2) * page;
-    base_ = ::VirtualAlloc(nullptr, total, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-    if (base_ == nullptr) return;
-    auto* first = static_cast<std::uint8_t*>(base_);
-    DWORD old = 0;
-    ::VirtualProtect(first, page, PAGE_NOACCESS, &old);
-    ::VirtualProtect(first + (dataPages + 1) * page, page, PAGE_NOACCESS, &old);
-    data_ = first + (dataPages + 1) * page - size;
-    if (bytes != nullptr && size != 0) std::memcpy(data_, bytes, size);
-    if (readOnly && dataPages != 0) ::VirtualProtect(first + page, dataPages * page, PAGE_READONLY, &old);
-}
-
-FencedBlock::~FencedBlock() {
-    if (base_ != nullptr) ::VirtualFree(base_, 0, MEM_RELEASE);
-}
-
 // --- Watchdog and crash reporter -----------------------------------------------------------
 
 namespace {
@@ -214,61 +184,11 @@ std::string CaseGuard::SaveReproducer(const char* campaign, std::uint64_t caseNu
     char folder[MAX_PATH] = {};
     const DWORD length = ::GetEnvironmentVariableA("LARKSPAN_FUZZ_OUT", folder, MAX_PATH);
     std::string path = (length > 0 && length < MAX_PATH) ? std::string(folder) + "\\" + name : std::string(name);
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        ::CloseHandle(file);
-    }
+    if (!support::WriteWholeFile(path, bytes)) path += " (could not be written)";
     return path;
 }
 
 // --- Sandbox ---------------------------------------------------------------------------------
-
-std::vector<std::string> ListFolder(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-void RemoveAny(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-    } else {
-        ::DeleteFileA(path.c_str());
-    }
-}
-
-void RemoveTree(const std::string& folder) {
-    for (const std::string& name : ListFolder(folder)) RemoveAny(folder + "\\" + name);
-    ::RemoveDirectoryA(folder.c_str());
-}
-
-Bytes ReadWholeFile(const std::string& path) {
-    Bytes bytes;
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    const DWORD size = ::GetFileSize(file, nullptr);
-    if (size != INVALID_FILE_SIZE && size > 0) {
-        bytes.resize(size);
-        DWORD got = 0;
-        if (!::ReadFile(file, bytes.data(), size, &got, nullptr)) got = 0;
-        bytes.resize(got);
-    }
-    ::CloseHandle(file);
-    return bytes;
-}
 
 Sandbox::Sandbox() {
     char temp[MAX_PATH] = {};
@@ -278,7 +198,7 @@ Sandbox::Sandbox() {
     root_ = base + "\\larkspan-fuzz-" + std::to_string(::GetCurrentProcessId());
     fence_ = root_ + "\\fence";
     target_ = fence_ + "\\target";
-    RemoveTree(root_);
+    support::RemoveTree(root_);
     ::CreateDirectoryA(root_.c_str(), nullptr);
     ::CreateDirectoryA(fence_.c_str(), nullptr);
     ::CreateDirectoryA(target_.c_str(), nullptr);
@@ -288,14 +208,14 @@ Sandbox::Sandbox() {
 
 Sandbox::~Sandbox() {
     ::SetCurrentDirectoryA(previousDirectory_);
-    RemoveTree(root_);
+    support::RemoveTree(root_);
 }
 
 std::string Sandbox::Check() const {
     std::string problems;
-    const std::vector<std::string> inRoot = ListFolder(root_);
+    const std::vector<std::string> inRoot = support::ListFolder(root_);
     if (inRoot != std::vector<std::string>{"fence"}) problems += "something appeared beside the sandbox; ";
-    const std::vector<std::string> inFence = ListFolder(fence_);
+    const std::vector<std::string> inFence = support::ListFolder(fence_);
     if (inFence != std::vector<std::string>{"target"}) problems += "something appeared beside the target folder; ";
     char current[MAX_PATH] = {};
     ::GetCurrentDirectoryA(MAX_PATH, current);
@@ -304,13 +224,13 @@ std::string Sandbox::Check() const {
 }
 
 void Sandbox::Clean() const {
-    for (const std::string& name : ListFolder(target_)) RemoveAny(target_ + "\\" + name);
+    for (const std::string& name : support::ListFolder(target_)) support::RemoveTree(target_ + "\\" + name);
     // Whatever escaped is removed too, so that one finding is reported once.
-    for (const std::string& name : ListFolder(root_)) {
-        if (name != "fence") RemoveAny(root_ + "\\" + name);
+    for (const std::string& name : support::ListFolder(root_)) {
+        if (name != "fence") support::RemoveTree(root_ + "\\" + name);
     }
-    for (const std::string& name : ListFolder(fence_)) {
-        if (name != "target") RemoveAny(fence_ + "\\" + name);
+    for (const std::string& name : support::ListFolder(fence_)) {
+        if (name != "target") support::RemoveTree(fence_ + "\\" + name);
     }
     ::SetCurrentDirectoryA(target_.c_str());
 }
@@ -343,17 +263,6 @@ Budget Budget::FromEnvironment(std::uint64_t seed, std::uint64_t cases, double s
         budget.cases = 1;
     }
     return budget;
-}
-
-double Now() {
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / frequency;
 }
 
 namespace {

@@ -1,8 +1,11 @@
 // The machinery of the mutation campaigns: a seeded random source, mutations
-// that remember which bytes they touched, memory blocks fenced by no-access
-// pages, a watchdog and a crash reporter that name the case and save its bytes,
+// that remember which bytes they touched, a watchdog and a crash reporter that name the case and save its bytes,
 // a sandbox folder that must stay the only place written, and the budget.
 #pragma once
+
+#include "tests/support/bytes.h"
+#include "tests/support/files.h"
+#include "tests/support/memory.h"
 
 #include <windows.h>
 
@@ -13,19 +16,12 @@
 
 namespace fuzz {
 
-using Bytes = std::vector<std::uint8_t>;
-
+using support::Bytes;
+using support::GuardedBlock;
+using support::Now;
 // splitmix64: every case draws from a generator seeded by (campaign seed, case).
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t Next() noexcept;
-    std::uint32_t Below(std::uint32_t bound) noexcept { return bound == 0 ? 0 : static_cast<std::uint32_t>(Next() % bound); }
-    bool OneIn(std::uint32_t n) noexcept { return Below(n) == 0; }
-
-private:
-    std::uint64_t state_;
-};
+using support::Random;
+using support::ReadWholeFile;
 
 // A byte range [begin, end) of an input.
 struct Range {
@@ -49,25 +45,6 @@ struct MutationRecord {
 // Applies 1 to 4 mutations. `hotSpots` are positions where structure lives
 // (headers, lengths): half of the positions are drawn near one of them.
 MutationRecord Mutate(Bytes& bytes, Random& random, const std::vector<std::size_t>& hotSpots);
-
-// Read-only (or writable) copy of some bytes whose last byte sits just before a
-// PAGE_NOACCESS page, with another no-access page before the first page.
-class FencedBlock {
-public:
-    FencedBlock(const std::uint8_t* bytes, std::size_t size, bool readOnly);
-    explicit FencedBlock(std::size_t size) : FencedBlock(nullptr, size, false) {}
-    FencedBlock(const FencedBlock&) = delete;
-    FencedBlock& operator=(const FencedBlock&) = delete;
-    ~FencedBlock();
-    [[nodiscard]] std::uint8_t* data() const noexcept { return data_; }
-    [[nodiscard]] std::size_t size() const noexcept { return size_; }
-    [[nodiscard]] bool ok() const noexcept { return base_ != nullptr; }
-
-private:
-    void* base_ = nullptr;
-    std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-};
 
 // The case under way, known to the watchdog and to the crash reporter, which
 // save its bytes to fuzz-<campaign>-<case>.bin in the working folder and end
@@ -104,13 +81,6 @@ private:
     char previousDirectory_[MAX_PATH] = {};
 };
 
-// Listing of a folder's names, sorted (no "." and "..").
-std::vector<std::string> ListFolder(const std::string& folder);
-void RemoveTree(const std::string& folder);
-// Removes a file or a folder tree (read-only entries included).
-void RemoveAny(const std::string& path);
-Bytes ReadWholeFile(const std::string& path);
-
 // Budget of one campaign: LARKSPAN_FUZZ_SECONDS (default `seconds`) and
 // LARKSPAN_FUZZ_CASES (default `cases`); LARKSPAN_FUZZ_CASE=k runs case k only;
 // LARKSPAN_FUZZ_SEED replaces the campaign seed.
@@ -121,8 +91,6 @@ struct Budget {
     double seconds = 0;
     static Budget FromEnvironment(std::uint64_t seed, std::uint64_t cases, double seconds);
 };
-
-double Now();
 
 // The process's open handles, GDI and USER objects and private memory.
 struct ResourceCount {

@@ -31,7 +31,7 @@ struct GifSeed {
 
 std::vector<GifSeed> MakeSeeds() {
     std::vector<GifSeed> seeds;
-    const Bytes shipped = fuzz::ReadWholeFile(LARKSPAN_FUZZ_GIF);
+    const Bytes shipped = fuzz::ReadWholeFile(LARKSPAN_FUZZ_GIF).value_or(Bytes());
     if (shipped.empty()) return seeds;
     CAnimatedPictureWnd inspector;
     const GifStreamLayout layout = inspector.InspectGifStream(shipped.data(), static_cast<DWORD>(shipped.size()));
@@ -66,7 +66,7 @@ std::string RunPictureCase(const Bytes& bytes, bool draw) {
     CAnimatedPictureWnd control;
 
     {
-        fuzz::FencedBlock fenced(bytes.data(), bytes.size(), true);
+        fuzz::GuardedBlock fenced(bytes.data(), bytes.size(), true);
         const GifStreamLayout layout = control.InspectGifStream(fenced.data(), static_cast<DWORD>(fenced.size()));
         for (const GifFrameLayout& frame : layout.frames) {
             if (static_cast<std::uint64_t>(frame.offset) + frame.extent > bytes.size()) {

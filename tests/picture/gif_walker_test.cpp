@@ -15,7 +15,7 @@ constexpr DWORD kHead = 13 + 12;
 
 GifStreamLayout Walk(const Bytes& bytes) {
     CAnimatedPictureWnd control;
-    GuardedBytes guarded(bytes);
+    GuardedBlock guarded(bytes);
     return control.InspectGifStream(guarded.data(), guarded.size());
 }
 

@@ -19,7 +19,7 @@ TEST(ShippedAnimation, WalksAsTwentyNineFramesWithTheLoopBlockInTheFirst) {
     const Bytes bytes = ShippedAnimation();
     ASSERT_FALSE(bytes.empty()) << "GIF 506 is missing from the test program";
     CAnimatedPictureWnd control;
-    GuardedBytes guarded(bytes);
+    GuardedBlock guarded(bytes);
     GifStreamLayout layout = control.InspectGifStream(guarded.data(), guarded.size());
     EXPECT_TRUE(layout.isGif);
     EXPECT_EQ(layout.screenWidth, 64u);

@@ -1,5 +1,5 @@
 // Shared helpers of the picture control's tests: test pictures in memory,
-// loading them the way the setup does, and a guard page behind a stream.
+// loading them the way the setup does.
 #pragma once
 
 #include <windows.h>
@@ -12,12 +12,15 @@
 #include "common/unique_global.h"
 #include "common/unique_handle.h"
 #include "tests/picture/gif_builder.h"
+#include "tests/support/memory.h"
 
 namespace picture_test {
 
 using gif_test::Bytes;
 using gif_test::GifBuilder;
 using gif_test::Rgb;
+// The walker reads streams from guarded memory: one byte read too far crashes the test.
+using support::GuardedBlock;
 
 constexpr COLORREF kRed = RGB(255, 0, 0);
 constexpr COLORREF kBlue = RGB(0, 0, 255);
@@ -71,36 +74,6 @@ inline Bytes MakeBmp(int width, int height, COLORREF color) {
     }
     return out;
 }
-
-// Bytes placed so that the last one is the last readable byte before an
-// inaccessible page: reading one byte too far crashes the test.
-class GuardedBytes {
-public:
-    explicit GuardedBytes(const Bytes& bytes) {
-        SYSTEM_INFO system;
-        ::GetSystemInfo(&system);
-        const std::size_t page = system.dwPageSize;
-        readable_ = (bytes.size() + page - 1) / page * page;
-        if (readable_ == 0) readable_ = page;
-        base_ = static_cast<BYTE*>(::VirtualAlloc(nullptr, readable_ + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-        DWORD old = 0;
-        ::VirtualProtect(base_ + readable_, page, PAGE_NOACCESS, &old);
-        data_ = base_ + readable_ - bytes.size();
-        if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
-        size_ = static_cast<DWORD>(bytes.size());
-    }
-    GuardedBytes(const GuardedBytes&) = delete;
-    GuardedBytes& operator=(const GuardedBytes&) = delete;
-    ~GuardedBytes() { ::VirtualFree(base_, 0, MEM_RELEASE); }
-    [[nodiscard]] const BYTE* data() const { return data_; }
-    [[nodiscard]] DWORD size() const { return size_; }
-
-private:
-    BYTE* base_ = nullptr;
-    BYTE* data_ = nullptr;
-    std::size_t readable_ = 0;
-    DWORD size_ = 0;
-};
 
 // The bytes of a resource of this test program (empty when it is missing).
 inline Bytes ResourceBytes(LPCSTR name, LPCSTR type) {

@@ -1,5 +1,7 @@
 // CreateFolderPath on real folders under a temporary folder, given as full paths.
 #include "setup/create_folder_path.h"
+#include "tests/support/bytes.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -10,61 +12,10 @@
 
 namespace {
 
-// Removes a folder tree (files and folders) below and including `path`.
-void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string child = path + "\\" + name;
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                RemoveTree(child);
-            } else {
-                ::DeleteFileA(child.c_str());
-            }
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryA(path.c_str());
-}
+using support::FolderExists;
+using support::TempFolder;
 
-// A fresh folder under the temporary folder, removed with its contents at the end.
-class TempFolder {
-public:
-    TempFolder() {
-        char base[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, base);
-        for (unsigned n = 0;; ++n) {
-            path_ = std::string(base) + "larkspan-folder-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                    std::to_string(n);
-            if (::CreateDirectoryA(path_.c_str(), nullptr)) break;
-        }
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder() { RemoveTree(path_); }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& relative) const { return path_ + "\\" + relative; }
-
-private:
-    std::string path_;
-};
-
-bool IsFolder(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool WriteSmallFile(const std::string& path) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const BOOL ok = ::WriteFile(file, "abc", 3, &written, nullptr);
-    ::CloseHandle(file);
-    return ok && written == 3;
-}
+bool WriteSmallFile(const std::string& path) { return support::WriteWholeFile(path, {'a', 'b', 'c'}); }
 
 // Calls CreateFolderPath on a writable copy and checks that it gives the path back unchanged.
 int Create(const std::string& path) {
@@ -123,7 +74,7 @@ TEST(CreateFolderPath, CreatesWhatIsMissingAndGivesZeroOnFailure) {
         } else {
             EXPECT_EQ(result, c.result);
         }
-        for (const char* folder : c.folders) EXPECT_TRUE(IsFolder(temp / folder)) << folder;
-        for (const char* name : c.absent) EXPECT_FALSE(IsFolder(temp / name)) << name;
+        for (const char* folder : c.folders) EXPECT_TRUE(FolderExists(temp / folder)) << folder;
+        for (const char* name : c.absent) EXPECT_FALSE(FolderExists(temp / name)) << name;
     }
 }

@@ -2,13 +2,14 @@
 // each file is opened as a data file and its dialogs, texts, icons, animation,
 // payload, version record and manifest are checked, together with the PE
 // header (machine, subsystem, checksum).
+#include "tests/support/bytes.h"
+#include "tests/support/files.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <imagehlp.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,15 +33,8 @@ struct SetupFile {
 
 std::ostream& operator<<(std::ostream& out, const SetupFile& file) { return out << file.label << " " << file.path; }
 
-bool FileExists(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-std::vector<unsigned char> ReadWholeFile(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using support::FileExists;
+using support::ReadWholeFile;
 
 template <typename T>
 T ReadAt(const std::vector<unsigned char>& bytes, std::size_t offset) {
@@ -259,7 +253,7 @@ protected:
         }
         module_ = LoadLibraryExA(path_, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         ASSERT_NE(nullptr, module_) << "cannot open " << path_ << " as a data file, error " << GetLastError();
-        bytes_ = ReadWholeFile(path_);
+        bytes_ = ReadWholeFile(path_).value_or(support::Bytes());
         ASSERT_GT(bytes_.size(), 0x200u);
     }
     void TearDown() override {

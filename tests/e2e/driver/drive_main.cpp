@@ -19,10 +19,6 @@
 namespace {
 
 constexpr DWORD kStageTimeoutMs = 60000;
-constexpr int kLicenseCheckBox = 1000;
-constexpr int kFolderEdit = 1011;
-constexpr int kProgressFileName = 1003;
-constexpr int kProgressBar = 1002;
 
 struct Options {
     std::string setup;
@@ -56,7 +52,7 @@ void Stage(const Options& options, const char* stage) {
     if (options.pauseMs) ::Sleep(options.pauseMs);
 }
 
-bool IsProgressDialog(HWND window) { return e2e::Control(window, kProgressFileName) != nullptr; }
+bool IsProgressDialog(HWND window) { return e2e::Control(window, e2e::kProgressFile) != nullptr; }
 
 int Install(const Options& options) {
     e2e::SetupProcess setup;
@@ -65,7 +61,7 @@ int Install(const Options& options) {
     HWND licence = setup.WaitForDialog("License agreement", kStageTimeoutMs);
     if (!licence) return Fail("the licence dialog did not appear");
     Stage(options, "licence");
-    e2e::PressButton(licence, kLicenseCheckBox);
+    e2e::PressButton(licence, e2e::kAgreeBox);
     for (int i = 0; i < 200 && !e2e::IsControlEnabled(licence, IDOK); ++i) ::Sleep(e2e::kPollMs);
     if (!e2e::IsControlEnabled(licence, IDOK)) return Fail("\"I agree\" stayed disabled after ticking the box");
     e2e::PressButton(licence, IDOK);
@@ -73,7 +69,7 @@ int Install(const Options& options) {
     HWND main = setup.WaitForDialog("Larkspan Setup", kStageTimeoutMs);
     if (!main || IsProgressDialog(main)) return Fail("the main dialog did not appear");
     Stage(options, "main");
-    if (!e2e::TypeText(main, kFolderEdit, options.destination)) return Fail("could not type the destination folder");
+    if (!e2e::TypeText(main, e2e::kFolderEdit, options.destination)) return Fail("could not type the destination folder");
     e2e::PressButton(main, IDOK);
 
     // Questions, the progress dialog, and finally the report.
@@ -112,7 +108,7 @@ int Install(const Options& options) {
                 if (options.pauseMs) {
                     // Mid-copy: hold the copy for the pause, so that the
                     // dialog can be seen (and photographed) as it works.
-                    HWND bar = e2e::Control(window.window, kProgressBar);
+                    HWND bar = e2e::Control(window.window, e2e::kProgressBar);
                     for (int i = 0; i < 400 && e2e::ProgressPosition(bar) < 30; ++i) ::Sleep(5);
                     const bool frozen = setup.Freeze();
                     Stage(options, "progress");

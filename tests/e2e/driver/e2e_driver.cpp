@@ -503,11 +503,4 @@ std::string Describe(const std::vector<WindowInfo>& windows) {
     return text.empty() ? "(none)" : text;
 }
 
-std::string WindowsPath(const std::string& path) {
-    std::string result = path;
-    if (!result.empty() && result[0] == '/') result = "Z:" + result;
-    std::replace(result.begin(), result.end(), '/', '\\');
-    return result;
-}
-
 }  // namespace e2e

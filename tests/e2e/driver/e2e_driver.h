@@ -7,6 +7,8 @@
 // asked from inside the copy, say) always keep running.
 #pragma once
 
+#include "tests/support/files.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -135,12 +137,19 @@ private:
     std::vector<WindowInfo> seen_;
 };
 
+// The setup's control ids, as its windows show them.
+inline constexpr int kAgreeBox = 1000;
+inline constexpr int kLicenceText = 1010;
+inline constexpr int kFolderEdit = 1011;
+inline constexpr int kBrowseButton = 1012;
+inline constexpr int kProgressBar = 1002;
+inline constexpr int kProgressFile = 1003;
+
 // Polling period of every wait.
 constexpr DWORD kPollMs = 25;
 
 // "caption [class]" lines, for failure messages.
 [[nodiscard]] std::string Describe(const std::vector<WindowInfo>& windows);
-// The Windows path of a file given in either form (Z: for Unix paths).
-[[nodiscard]] std::string WindowsPath(const std::string& path);
+using support::WindowsPath;
 
 }  // namespace e2e

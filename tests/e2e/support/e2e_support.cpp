@@ -1,6 +1,5 @@
 #include "tests/e2e/support/e2e_support.h"
 
-#include <atomic>
 
 namespace e2e {
 namespace {
@@ -77,49 +76,6 @@ std::string GeneratedPath(const std::string& name) {
 }
 std::string RecorderPath() { return WindowsPath(LARKSPAN_E2E_RECORDER); }
 
-std::optional<std::vector<std::uint8_t>> ReadBytes(const std::string& path) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    LARGE_INTEGER size{};
-    if (::GetFileSizeEx(file, &size)) bytes.resize(static_cast<size_t>(size.QuadPart));
-    size_t done = 0;
-    bool ok = true;
-    while (done < bytes.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
-        DWORD read = 0;
-        if (!::ReadFile(file, bytes.data() + done, chunk, &read, nullptr) || read == 0) {
-            ok = false;
-            break;
-        }
-        done += read;
-    }
-    ::CloseHandle(file);
-    if (!ok) return std::nullopt;
-    return bytes;
-}
-
-bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
-    ::CloseHandle(file);
-    return ok;
-}
-
-bool FileExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::string ParentFolder(const std::string& path) {
     const size_t slash = path.find_last_of("\\/");
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
@@ -127,59 +83,9 @@ std::string ParentFolder(const std::string& path) {
 
 bool CopyFileTo(const std::string& from, const std::string& to) { return ::CopyFileA(from.c_str(), to.c_str(), FALSE); }
 
-void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA found{};
-    HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileA(child.c_str());
-            }
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryA(path.c_str());
-}
-
-FILETIME FileTimeOf(std::uint32_t unixSeconds) {
-    const std::uint64_t ticks = (static_cast<std::uint64_t>(unixSeconds) + 11644473600ull) * 10000000ull;
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(ticks);
-    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    return time;
-}
-
-std::uint64_t Ticks(const FILETIME& time) {
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-TempFolder::TempFolder(const std::string& label) {
-    static std::atomic<int> counter{0};
-    char temp[MAX_PATH] = {};
-    ::GetTempPathA(MAX_PATH, temp);
-    std::string root = temp;
-    if (!root.empty() && root.back() == '\\') root.pop_back();
-    root += "\\larkspan-e2e";
-    ::CreateDirectoryA(root.c_str(), nullptr);
-    path_ = root + "\\" + label + "-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    RemoveTree(path_);
-    ::CreateDirectoryA(path_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder() {
-    char keep[8] = {};
-    if (::GetEnvironmentVariableA("LARKSPAN_E2E_KEEP", keep, sizeof keep) == 0) RemoveTree(path_);
-}
-
 RecorderLog ReadRecorderLog(const std::string& path) {
     RecorderLog log;
-    const auto bytes = ReadBytes(path);
+    const auto bytes = ReadWholeFile(path);
     if (!bytes) return log;
     log.present = true;
     std::string text(bytes->begin(), bytes->end());

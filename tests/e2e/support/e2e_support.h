@@ -1,9 +1,10 @@
 // Shared steps of the end-to-end tests: where the built setups and fixtures
-// are, throw-away destination folders, files, the recorder's log, and the
-// usual walk through the dialogs.
+// are, the recorder's log, and the usual walk through the dialogs.
 #pragma once
 
 #include "tests/e2e/driver/e2e_driver.h"
+#include "tests/support/bytes.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -32,14 +33,6 @@ inline constexpr char kString115[] =
 inline constexpr char kString116[] = "An unexpected situation was encountered.";
 inline constexpr char kChecksumText[] = "The checksum of this setup program is not correct.";
 
-// Control ids.
-inline constexpr int kAgreeBox = 1000;
-inline constexpr int kLicenceText = 1010;
-inline constexpr int kFolderEdit = 1011;
-inline constexpr int kBrowseButton = 1012;
-inline constexpr int kProgressBar = 1002;
-inline constexpr int kProgressFile = 1003;
-
 // Waits generous enough for a loaded machine; the tests never measure time.
 inline constexpr DWORD kAppearMs = 60000;
 
@@ -53,33 +46,17 @@ std::string DataPath(const std::string& name);
 std::string GeneratedPath(const std::string& name);
 std::string RecorderPath();
 
-// Files.
-std::optional<std::vector<std::uint8_t>> ReadBytes(const std::string& path);
-bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
-bool FileExists(const std::string& path);
-bool FolderExists(const std::string& path);
+// Files and folders.
+using support::FileExists;
+using support::FileTimeOf;
+using support::FolderExists;
+using support::ListFolder;
+using support::ReadWholeFile;
+using support::TempFolder;  // labelled, e.g. TempFolder("install"); LARKSPAN_E2E_KEEP keeps them
+using support::Ticks;
+using support::WriteWholeFile;
 std::string ParentFolder(const std::string& path);
 bool CopyFileTo(const std::string& from, const std::string& to);
-// Removes a folder and everything in it (read-only files included).
-void RemoveTree(const std::string& path);
-// FILETIME of a Unix time.
-FILETIME FileTimeOf(std::uint32_t unixSeconds);
-std::uint64_t Ticks(const FILETIME& time);
-
-// A new, empty folder below the temporary folder of the Wine user, removed
-// again at the end (unless LARKSPAN_E2E_KEEP is set).
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& label);
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    [[nodiscard]] const std::string& path() const { return path_; }
-    [[nodiscard]] std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
-
-private:
-    std::string path_;
-};
 
 // What the recorder wrote: pid, cmdline, cwd, exe, sleeping, exit.
 struct RecorderLog {
