@@ -190,30 +190,25 @@ std::string CaseGuard::SaveReproducer(const char* campaign, std::uint64_t caseNu
 
 // --- Sandbox ---------------------------------------------------------------------------------
 
-Sandbox::Sandbox() {
-    char temp[MAX_PATH] = {};
-    ::GetTempPathA(MAX_PATH, temp);
-    std::string base = temp;
-    if (!base.empty() && base.back() == '\\') base.pop_back();
-    root_ = base + "\\larkspan-fuzz-" + std::to_string(::GetCurrentProcessId());
-    fence_ = root_ + "\\fence";
-    target_ = fence_ + "\\target";
-    support::RemoveTree(root_);
-    ::CreateDirectoryA(root_.c_str(), nullptr);
-    ::CreateDirectoryA(fence_.c_str(), nullptr);
-    ::CreateDirectoryA(target_.c_str(), nullptr);
-    ::GetCurrentDirectoryA(MAX_PATH, previousDirectory_);
-    ::SetCurrentDirectoryA(target_.c_str());
+namespace {
+
+// Makes fence and the target folder inside it; returns the target.
+const std::string& MadeTarget(const std::string& fence, const std::string& target) {
+    ::CreateDirectoryA(fence.c_str(), nullptr);
+    ::CreateDirectoryA(target.c_str(), nullptr);
+    return target;
 }
 
-Sandbox::~Sandbox() {
-    ::SetCurrentDirectoryA(previousDirectory_);
-    support::RemoveTree(root_);
-}
+}  // namespace
+
+Sandbox::Sandbox()
+    : root_("fuzz"), fence_(root_ / "fence"), target_(fence_ + "\\target"), inTarget_(MadeTarget(fence_, target_)) {}
+
+Sandbox::~Sandbox() = default;
 
 std::string Sandbox::Check() const {
     std::string problems;
-    const std::vector<std::string> inRoot = support::ListFolder(root_);
+    const std::vector<std::string> inRoot = support::ListFolder(root_.path());
     if (inRoot != std::vector<std::string>{"fence"}) problems += "something appeared beside the sandbox; ";
     const std::vector<std::string> inFence = support::ListFolder(fence_);
     if (inFence != std::vector<std::string>{"target"}) problems += "something appeared beside the target folder; ";
@@ -226,8 +221,8 @@ std::string Sandbox::Check() const {
 void Sandbox::Clean() const {
     for (const std::string& name : support::ListFolder(target_)) support::RemoveTree(target_ + "\\" + name);
     // Whatever escaped is removed too, so that one finding is reported once.
-    for (const std::string& name : support::ListFolder(root_)) {
-        if (name != "fence") support::RemoveTree(root_ + "\\" + name);
+    for (const std::string& name : support::ListFolder(root_.path())) {
+        if (name != "fence") support::RemoveTree(root_ / name);
     }
     for (const std::string& name : support::ListFolder(fence_)) {
         if (name != "target") support::RemoveTree(fence_ + "\\" + name);

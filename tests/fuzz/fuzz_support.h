@@ -77,8 +77,9 @@ public:
     void Clean() const;
 
 private:
-    std::string root_, fence_, target_;
-    char previousDirectory_[MAX_PATH] = {};
+    support::TempFolder root_;
+    std::string fence_, target_;
+    support::CurrentDirectory inTarget_;  // last: put back before the tree goes
 };
 
 // Budget of one campaign: LARKSPAN_FUZZ_SECONDS (default `seconds`) and
