@@ -80,6 +80,7 @@ struct CancelCase {
     bool (*press)(HWND progress);
     int answer;
 };
+void PrintTo(const CancelCase& c, std::ostream* out) { *out << c.name; }
 
 class Copy : public ::testing::TestWithParam<CancelCase> {};
 

@@ -120,6 +120,7 @@ struct AlteredCase {
     HeaderChecksum checksum;
     bool refused;
 };
+void PrintTo(const AlteredCase& c, std::ostream* out) { *out << c.name; }
 
 class AlteredSetup : public ::testing::TestWithParam<AlteredCase> {};
 
