@@ -174,12 +174,7 @@ TEST(MainDialog, LongFolderPathInQuestionIsCutNotOverrun) {
     EXPECT_TRUE(keepsEnd || cutAtEnd) << "the path is shortened, the rest of the text intact: " << question.text;
     Answer(setup, question.window, IDNO);
     ExpectStillOpen(setup, main);
-    PressButton(main, IDCANCEL);
-    const MessageBoxInfo confirm = NextBox(setup, question.window);
-    EXPECT_EQ(confirm.text, kString108);
-    Answer(setup, confirm.window, IDYES);
-    const Report report = FinishWithReport(setup);
-    EXPECT_EQ(report.box.text, kString113);
+    CancelWithConfirmation(setup, main);
 }
 
 TEST(MainDialog, FolderLongerThan259CharactersIsNeverCutAndUsed) {
