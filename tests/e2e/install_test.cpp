@@ -33,23 +33,22 @@ bool CreationTimeIsKept(const TempFolder& folder) {
     return Ticks(data.ftCreationTime) == Ticks(wanted);
 }
 
-void ExpectItemsInPlace(const std::string& folder, const std::vector<Item>& items, bool checkTimes,
-                        bool checkCreation) {
+// Every item of the basic variant in place with its contents and its times.
+void ExpectItemsInPlace(const std::string& folder, bool checkCreation) {
+    const std::vector<Item> items = BasicItems();
     for (const Item& item : items) {
         const std::string path = folder + "\\" + item.stored;
         SCOPED_TRACE(path);
         // Times first: reading the contents may move the access time.
         WIN32_FILE_ATTRIBUTE_DATA data{};
         ASSERT_TRUE(::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) << "missing";
-        if (checkTimes) {
-            EXPECT_EQ(Ticks(data.ftLastWriteTime), Ticks(FileTimeOf(LARKSPAN_E2E_MTIME))) << "modification time";
-            // Starting the program reads it, which moves its access time.
-            if (&item != &items.front()) {
-                EXPECT_EQ(Ticks(data.ftLastAccessTime), Ticks(FileTimeOf(LARKSPAN_E2E_ATIME))) << "access time";
-            }
-            if (checkCreation) {
-                EXPECT_EQ(Ticks(data.ftCreationTime), Ticks(FileTimeOf(LARKSPAN_E2E_CTIME))) << "creation time";
-            }
+        EXPECT_EQ(Ticks(data.ftLastWriteTime), Ticks(FileTimeOf(LARKSPAN_E2E_MTIME))) << "modification time";
+        // Starting the program reads it, which moves its access time.
+        if (&item != &items.front()) {
+            EXPECT_EQ(Ticks(data.ftLastAccessTime), Ticks(FileTimeOf(LARKSPAN_E2E_ATIME))) << "access time";
+        }
+        if (checkCreation) {
+            EXPECT_EQ(Ticks(data.ftCreationTime), Ticks(FileTimeOf(LARKSPAN_E2E_CTIME))) << "creation time";
         }
         const auto written = ReadBytes(path);
         const auto original = ReadBytes(item.source);
@@ -112,7 +111,7 @@ TEST_P(Destinations, SucceedsWithEveryItemInPlaceAndStartsTheFirstItemOnceInTheF
     const auto boxes = setup.SeenMessageBoxes();
     EXPECT_EQ(boxes.size(), missing ? 2u : 1u) << "an existing folder installs without a question:\n" << Describe(boxes);
 
-    ExpectItemsInPlace(folder, BasicItems(), true, creation);
+    ExpectItemsInPlace(folder, creation);
 
     const RecorderLog log = ReadRecorderLog(folder + "\\recorder.log");
     ASSERT_TRUE(log.present) << "the first item was not started";
@@ -162,7 +161,7 @@ TEST(Install, RunningAgainReplacesFilesReadOnlyOnesIncluded) {
     SetupProcess second;
     const Report report = Install(second, "basic", folder.path());
     EXPECT_EQ(report.box.text, kString112);
-    ExpectItemsInPlace(folder.path(), BasicItems(), false, false);
+    ExpectItemsInPlace(folder.path(), CreationTimeIsKept(folder));
     EXPECT_TRUE(ReadRecorderLog(folder / "recorder.log").present);
 }
 
