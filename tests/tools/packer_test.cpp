@@ -248,16 +248,13 @@ TEST(Packer, WritesPayloadFormReadableByAnIndependentReader) {
         ASSERT_TRUE(e.localUt.present);
         EXPECT_EQ(e.localUt.size, 13u);
         EXPECT_EQ(e.localUt.flags, 7);
-        ASSERT_EQ(e.localUt.times.size(), 3u);
-        EXPECT_EQ(e.localUt.times[0], items[i].modificationTime);
-        EXPECT_EQ(e.localUt.times[1], items[i].accessTime);
-        EXPECT_EQ(e.localUt.times[2], items[i].creationTime);
+        EXPECT_EQ(e.localUt.times,
+                  (std::vector<std::uint32_t>{items[i].modificationTime, items[i].accessTime, items[i].creationTime}));
         // Central "UT": the same flags, the modification time only.
         ASSERT_TRUE(e.centralUt.present);
         EXPECT_EQ(e.centralUt.size, 5u);
         EXPECT_EQ(e.centralUt.flags, 7);
-        ASSERT_EQ(e.centralUt.times.size(), 1u);
-        EXPECT_EQ(e.centralUt.times[0], items[i].modificationTime);
+        EXPECT_EQ(e.centralUt.times, std::vector<std::uint32_t>{items[i].modificationTime});
 
         const auto data = ItemData(b, e);
         EXPECT_EQ(data, items[i].data);
