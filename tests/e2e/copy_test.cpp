@@ -1,14 +1,11 @@
 // The copy under its progress dialog, with a 64 MiB item so that it lasts:
 // the dialog names the full target path, and Cancel (or the close box) asks
-// first; a confirmed cancel stops after the item in progress.
+// first; a confirmed cancel stops after the item in progress, No lets the copy
+// finish.
 #include "tests/e2e/support/e2e_support.h"
 
 namespace e2e {
 namespace {
-
-bool IsProgressDialog(const WindowInfo& window) {
-    return window.className == "#32770" && Control(window.window, kProgressFile) != nullptr;
-}
 
 // The text of a control of the setup, read without waiting for the setup to
 // take a message: for another process's window the system returns the text
@@ -19,34 +16,56 @@ std::string StoredText(HWND control) {
     return text;
 }
 
+// The visible progress dialog of the process, found without sending it a
+// message (the setup takes its messages only every few milliseconds).
+struct ProgressSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchProgressDialog(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<ProgressSearch*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId || !::IsWindowVisible(window) || !Control(window, kProgressFile)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND FindProgressDialog(DWORD processId) {
+    ProgressSearch search{processId, nullptr};
+    ::EnumWindows(MatchProgressDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 // Installs the big variant into the folder and, once the copy is on the large
 // item, does `press` to the progress dialog while the setup is held, so that
-// the click is waiting before the large item can end (the setup takes its
-// messages only every few milliseconds and after each item). Returns the
-// progress dialog.
+// the click is waiting before the large item can end (a 64 MiB item lasts only
+// some tens of milliseconds once its bytes are cached). Returns the progress
+// dialog.
 HWND StartCopyAndPress(SetupProcess& setup, const TempFolder& folder, bool (*press)(HWND)) {
     HWND main = StartToMainDialog(setup, SetupPath("big"));
     if (!main) return nullptr;
     InstallInto(main, folder.path());
-    HWND progress = setup.WaitForWindow(IsProgressDialog, kAppearMs);
-    EXPECT_NE(progress, nullptr) << "no progress dialog; seen:\n" << Describe(setup.seen());
-    if (!progress) return nullptr;
-    EXPECT_EQ(ReadText(progress), kCaption);
-    // The program item is small; wait until the large item is under way.
     const std::string big = folder / "big.bin";
-    HWND file = Control(progress, kProgressFile);
     std::string shown;
-    for (int i = 0; i < 2000 && !setup.HasExited(); ++i) {
+    const ULONGLONG end = ::GetTickCount64() + kAppearMs;
+    while (::GetTickCount64() < end && !setup.HasExited()) {
         if (!setup.Freeze()) break;
-        shown = StoredText(file);
-        if (shown == big) {
-            EXPECT_TRUE(press(progress));
-            EXPECT_TRUE(setup.Thaw());
+        HWND progress = FindProgressDialog(setup.processId());
+        shown = progress ? StoredText(Control(progress, kProgressFile)) : std::string();
+        const bool onLargeItem = shown == big;
+        const bool pressed = onLargeItem && press(progress);
+        EXPECT_TRUE(setup.Thaw());
+        if (onLargeItem) {
+            EXPECT_TRUE(pressed);
+            EXPECT_EQ(ReadText(progress), kCaption);
             return progress;
         }
-        EXPECT_TRUE(setup.Thaw());
-        EXPECT_EQ(shown, folder / "Recorder.exe") << "control 1003 shows the full target path";
-        ::Sleep(5);
+        if (progress) {
+            EXPECT_EQ(shown, folder / "Recorder.exe") << "control 1003 shows the full target path";
+        }
+        ::Sleep(1);
     }
     ADD_FAILURE() << "control 1003 never showed the full path of the large item, last \"" << shown << "\"";
     return nullptr;
@@ -54,85 +73,65 @@ HWND StartCopyAndPress(SetupProcess& setup, const TempFolder& folder, bool (*pre
 
 bool PressCancel(HWND progress) { return PressButton(progress, IDCANCEL); }
 
-MessageBoxInfo CancelQuestion(SetupProcess& setup, HWND progress) {
+// Cancel and the close box both ask question 108 while the copy waits; Yes
+// stops after the item in progress, No lets the copy finish.
+struct CancelCase {
+    const char* name;
+    bool (*press)(HWND progress);
+    int answer;
+};
+void PrintTo(const CancelCase& c, std::ostream* out) { *out << c.name; }
+
+class Copy : public ::testing::TestWithParam<CancelCase> {};
+
+TEST_P(Copy, ProgressNamesTheFullTargetPathAndCancelAsksFirst) {
+    const CancelCase& c = GetParam();
+    TempFolder folder(std::string("cancel-") + c.name);
+    SetupProcess setup;
+    HWND progress = StartCopyAndPress(setup, folder, c.press);
+    ASSERT_NE(progress, nullptr);
     HWND box = setup.WaitForMessageBox(kAppearMs);
-    EXPECT_NE(box, nullptr) << "Cancel asked nothing; seen:\n" << Describe(setup.seen());
-    if (!box) return {};
+    ASSERT_NE(box, nullptr) << "Cancel asked nothing; seen:\n" << Describe(setup.seen());
     const MessageBoxInfo question = ReadMessageBox(box);
     EXPECT_EQ(question.text, kString108);
     EXPECT_EQ(question.caption, kCaption);
     EXPECT_EQ(question.owner, progress);
     EXPECT_EQ(question.defaultButton, IDNO);
     EXPECT_EQ(question.icon, IconKind::Question) << "icon: " << IconName(question.icon);
-    return question;
-}
+    EXPECT_EQ(ControlText(progress, kProgressFile), folder / "big.bin") << "the copy waits while the question is open";
+    Answer(setup, box, c.answer);
 
-// After a confirmed cancel: report 113, the items after the large one absent
-// and nothing started.
-void ExpectStoppedAfterLargeItem(SetupProcess& setup, HWND progress, const TempFolder& folder) {
-    EXPECT_TRUE(setup.WaitForWindowGone(progress, kAppearMs)) << "the progress dialog disappears";
+    const bool stopped = c.answer == IDYES;
+    if (!stopped) {
+        // The dialog stays visible as long as it exists (a hidden dialog would
+        // mean the answer was taken as Yes).
+        ASSERT_TRUE(setup.Freeze());
+        const bool exists = ::IsWindow(progress);
+        const bool visible = ::IsWindowVisible(progress);
+        ASSERT_TRUE(setup.Thaw());
+        EXPECT_TRUE(visible || !exists) << "No keeps the dialog";
+    } else {
+        EXPECT_TRUE(setup.WaitForWindowGone(progress, kAppearMs)) << "the progress dialog disappears";
+    }
     const Report report = FinishWithReport(setup);
-    EXPECT_EQ(report.box.text, kString113);
+    EXPECT_EQ(report.box.text, stopped ? kString113 : kString112);
     EXPECT_EQ(report.exitCode, 1u);
     EXPECT_TRUE(FileExists(folder / "Recorder.exe"));
-    // The item in progress is finished.
-    WIN32_FILE_ATTRIBUTE_DATA big{};
-    EXPECT_TRUE(::GetFileAttributesExA((folder / "big.bin").c_str(), GetFileExInfoStandard, &big));
-    EXPECT_EQ(big.nFileSizeLow, 64u * 1024u * 1024u);
-    EXPECT_FALSE(FileExists(folder / "after.txt")) << "no item after the one in progress is written";
-    EXPECT_FALSE(FileExists(folder / "License.rtf")) << "no item after the one in progress is written";
-    EXPECT_FALSE(ReadRecorderLog(folder / "recorder.log").present) << "no program is started";
-}
-
-TEST(Copy, ProgressNamesTheFullTargetPathAndConfirmedCancelStopsTheCopy) {
-    TempFolder folder("cancel-yes");
-    SetupProcess setup;
-    HWND progress = StartCopyAndPress(setup, folder, PressCancel);
-    ASSERT_NE(progress, nullptr);
-    const MessageBoxInfo question = CancelQuestion(setup, progress);
-    ASSERT_NE(question.window, nullptr);
-    // The copy waits while the question is open: it is still on the large item.
-    EXPECT_EQ(ControlText(progress, kProgressFile), folder / "big.bin");
-    Answer(setup, question.window, IDYES);
-    ExpectStoppedAfterLargeItem(setup, progress, folder);
-}
-
-TEST(Copy, CancelAnsweredNoGoesOnToSuccess) {
-    TempFolder folder("cancel-no");
-    SetupProcess setup;
-    HWND progress = StartCopyAndPress(setup, folder, PressCancel);
-    ASSERT_NE(progress, nullptr);
-    const MessageBoxInfo question = CancelQuestion(setup, progress);
-    ASSERT_NE(question.window, nullptr);
-    Answer(setup, question.window, IDNO);
-    // The copy goes on under the dialog, which stays visible as long as it
-    // exists (a hidden dialog would mean the answer was taken as Yes).
-    ASSERT_TRUE(setup.Freeze());
-    const bool exists = ::IsWindow(progress);
-    const bool visible = ::IsWindowVisible(progress);
-    ASSERT_TRUE(setup.Thaw());
-    EXPECT_TRUE(visible || !exists) << "No keeps the dialog";
-    const Report report = FinishWithReport(setup);
-    EXPECT_EQ(report.box.text, kString112);
+    // The item in progress is finished either way; the items after it, and the
+    // start of the program, only without a cancel.
     const auto big = ReadWholeFile(folder / "big.bin");
     const auto original = ReadWholeFile(GeneratedPath("big.bin"));
-    ASSERT_TRUE(big && original);
-    EXPECT_TRUE(*big == *original) << "the large item is copied whole";
-    EXPECT_TRUE(FileExists(folder / "after.txt"));
-    EXPECT_TRUE(FileExists(folder / "License.rtf"));
-    EXPECT_TRUE(ReadRecorderLog(folder / "recorder.log").present);
+    EXPECT_TRUE(big && original && *big == *original) << "the large item is copied whole";
+    EXPECT_EQ(FileExists(folder / "after.txt"), !stopped);
+    EXPECT_EQ(FileExists(folder / "License.rtf"), !stopped);
+    EXPECT_EQ(ReadRecorderLog(folder / "recorder.log").present, !stopped) << "the program is started";
 }
 
-TEST(Copy, CloseBoxBehavesLikeCancel) {
-    TempFolder folder("cancel-close");
-    SetupProcess setup;
-    HWND progress = StartCopyAndPress(setup, folder, PressCloseBox);
-    ASSERT_NE(progress, nullptr);
-    const MessageBoxInfo question = CancelQuestion(setup, progress);
-    ASSERT_NE(question.window, nullptr);
-    Answer(setup, question.window, IDYES);
-    ExpectStoppedAfterLargeItem(setup, progress, folder);
-}
+INSTANTIATE_TEST_SUITE_P(CancelOrCloseBox, Copy,
+                         ::testing::Values(CancelCase{"CancelYes", PressCancel, IDYES},
+                                           CancelCase{"CancelNo", PressCancel, IDNO},
+                                           CancelCase{"CloseBoxYes", PressCloseBox, IDYES}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace e2e

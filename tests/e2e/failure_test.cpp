@@ -25,27 +25,6 @@ std::string TrimEnd(std::string text) {
     return text;
 }
 
-TEST(Failure, EmptyPayloadReportsTheUnexpectedSituation) {
-    TempFolder folder("empty");
-    SetupProcess setup;
-    HWND main = StartToMainDialog(setup, SetupPath("empty"));
-    ASSERT_NE(main, nullptr) << "without a licence text the user can still agree";
-    InstallInto(main, folder.path());
-    const Report report = FinishWithReport(setup);
-    EXPECT_EQ(report.box.text, std::string(kString114) + "\n" + kString116);
-    EXPECT_EQ(report.exitCode, 1u);
-    EXPECT_TRUE(ListFolder(folder.path()).empty());
-}
-
-TEST(Failure, ArchiveWithoutItemsIsNotCompletelyInstalled) {
-    TempFolder folder("no-items");
-    SetupProcess setup;
-    const Report report = InstallAndReport(setup, "no_items", folder.path());
-    EXPECT_EQ(report.box.text, kString113);
-    EXPECT_EQ(report.exitCode, 1u);
-    EXPECT_TRUE(ListFolder(folder.path()).empty());
-}
-
 TEST(Failure, DamagedItemStopsTheCopyWithEarlierItemsInPlaceAndNothingStarted) {
     TempFolder folder("damaged");
     SetupProcess setup;
@@ -107,58 +86,66 @@ TEST(Failure, ProgramStillRunningAfterTwentySecondsIsReportedAndLeftRunning) {
     ::CloseHandle(program);
 }
 
-// A stored name that points outside the destination, or that the system
-// would not write under that name: the installation fails before any item is
-// written, inside or outside, and nothing is started.
-void ExpectRefusedName(const std::string& variant, const std::vector<std::string>& outside = {}) {
-    for (const std::string& path : outside) ::DeleteFileA(path.c_str());
-    TempFolder folder("traversal-" + variant);
+// An archive that has nothing to install, or a stored name that points
+// outside the destination or that the system would not write under that name
+// (a device, a trailing dot, a target path over 259 characters): the
+// installation fails before any item is written, inside or outside, and
+// nothing is started.
+struct RefusedCase {
+    const char* name;
+    const char* variant;
+    std::string report;
+    std::vector<std::string> outside;  // "<temp>" stands for the parent of the destination
+    bool deepFolder = false;            // a destination that leaves the long name no room
+};
+void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.name; }
+
+class Refused : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(Refused, NothingIsWrittenAndNothingStarted) {
+    const RefusedCase& c = GetParam();
+    TempFolder root(c.variant);
+    std::vector<std::string> outside;
+    for (std::string path : c.outside) {
+        if (path.rfind("<temp>", 0) == 0) path = ParentFolder(root.path()) + path.substr(6);
+        ::DeleteFileA(path.c_str());
+        outside.push_back(path);
+    }
+    std::string folder = root.path();
+    if (c.deepFolder) {
+        const int name = static_cast<int>(std::string(LARKSPAN_E2E_LONG_NAME).size());
+        folder += "\\" + std::string(std::max(10, 261 - name - static_cast<int>(folder.size())), 'd');
+        ASSERT_GT(folder.size() + 1 + name, 259u) << "the target path of the long name is too long";
+        ASSERT_LT(folder.size(), 248u);
+        ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    }
     SetupProcess setup;
-    const Report report = InstallAndReport(setup, variant, folder.path());
-    EXPECT_EQ(report.box.text, kString113);
+    const Report report = InstallAndReport(setup, c.variant, folder);
+    EXPECT_EQ(report.box.text, c.report);
     EXPECT_EQ(report.exitCode, 1u);
     for (const std::string& path : outside) {
         EXPECT_FALSE(FileExists(path)) << "written outside the destination: " << path;
         ::DeleteFileA(path.c_str());
     }
-    EXPECT_EQ(ListFolder(folder.path()), std::vector<std::string>{})
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{})
         << "not even the items before it are written, and no program is started (it would leave its log)";
 }
 
-std::string TempRoot() { return ParentFolder(TempFolder("probe").path()); }
+const std::string kUnexpected = std::string(kString114) + "\n" + kString116;
+const std::string kEvil = "\\larkspan-e2e-evil.txt";
 
-TEST(Failure, ParentFolderNameIsRefused) {
-    ExpectRefusedName("traversal", {TempRoot() + "\\larkspan-e2e-evil.txt"});
-}
-
-TEST(Failure, ParentFolderNameInsideAPathIsRefused) {
-    ExpectRefusedName("inner_traversal", {TempRoot() + "\\larkspan-e2e-evil.txt"});
-}
-
-TEST(Failure, NameWithDriveIsRefused) { ExpectRefusedName("drive_name", {"C:\\larkspan-e2e-evil.txt"}); }
-
-TEST(Failure, RootedNameIsRefused) {
-    ExpectRefusedName("rooted_name", {"C:\\larkspan-e2e-evil.txt", "Z:\\larkspan-e2e-evil.txt"});
-}
-
-TEST(Failure, DeviceNameIsRefused) { ExpectRefusedName("device_name"); }
-
-TEST(Failure, NameEndingInADotIsRefused) { ExpectRefusedName("trailing_dot"); }
-
-TEST(Failure, TargetPathLongerThan259CharactersIsRefused) {
-    const std::string name = LARKSPAN_E2E_LONG_NAME;
-    TempFolder root("long");
-    std::string folder = root.path() + "\\";
-    folder += std::string(std::max<size_t>(10, 262 - name.size() - folder.size()), 'd');
-    ASSERT_GT(folder.size() + 1 + name.size(), 259u);
-    ASSERT_LT(folder.size(), 248u);
-    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
-
-    SetupProcess setup;
-    const Report report = InstallAndReport(setup, "long_name", folder);
-    EXPECT_EQ(report.box.text, kString113);
-    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{}) << "nothing is written, nothing started";
-}
+INSTANTIATE_TEST_SUITE_P(
+    Failure, Refused,
+    ::testing::Values(RefusedCase{"EmptyPayload", "empty", kUnexpected, {}},
+                      RefusedCase{"ArchiveWithoutItems", "no_items", kString113, {}},
+                      RefusedCase{"ParentFolderName", "traversal", kString113, {"<temp>" + kEvil}},
+                      RefusedCase{"ParentFolderInsideAPath", "inner_traversal", kString113, {"<temp>" + kEvil}},
+                      RefusedCase{"NameWithDrive", "drive_name", kString113, {"C:" + kEvil}},
+                      RefusedCase{"RootedName", "rooted_name", kString113, {"C:" + kEvil, "Z:" + kEvil}},
+                      RefusedCase{"DeviceName", "device_name", kString113, {}},
+                      RefusedCase{"NameEndingInADot", "trailing_dot", kString113, {}},
+                      RefusedCase{"TargetPathLongerThan259", "long_name", kString113, {}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Failure, LongNameBelowAShortFolderStillFits) {
     const std::string name = LARKSPAN_E2E_LONG_NAME;

@@ -33,23 +33,22 @@ bool CreationTimeIsKept(const TempFolder& folder) {
     return Ticks(data.ftCreationTime) == Ticks(wanted);
 }
 
-void ExpectItemsInPlace(const std::string& folder, const std::vector<Item>& items, bool checkTimes,
-                        bool checkCreation) {
+// Every item of the basic variant in place with its contents and its times.
+void ExpectItemsInPlace(const std::string& folder, bool checkCreation) {
+    const std::vector<Item> items = BasicItems();
     for (const Item& item : items) {
         const std::string path = folder + "\\" + item.stored;
         SCOPED_TRACE(path);
         // Times first: reading the contents may move the access time.
         WIN32_FILE_ATTRIBUTE_DATA data{};
         ASSERT_TRUE(::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) << "missing";
-        if (checkTimes) {
-            EXPECT_EQ(Ticks(data.ftLastWriteTime), Ticks(FileTimeOf(LARKSPAN_E2E_MTIME))) << "modification time";
-            // Starting the program reads it, which moves its access time.
-            if (&item != &items.front()) {
-                EXPECT_EQ(Ticks(data.ftLastAccessTime), Ticks(FileTimeOf(LARKSPAN_E2E_ATIME))) << "access time";
-            }
-            if (checkCreation) {
-                EXPECT_EQ(Ticks(data.ftCreationTime), Ticks(FileTimeOf(LARKSPAN_E2E_CTIME))) << "creation time";
-            }
+        EXPECT_EQ(Ticks(data.ftLastWriteTime), Ticks(FileTimeOf(LARKSPAN_E2E_MTIME))) << "modification time";
+        // Starting the program reads it, which moves its access time.
+        if (&item != &items.front()) {
+            EXPECT_EQ(Ticks(data.ftLastAccessTime), Ticks(FileTimeOf(LARKSPAN_E2E_ATIME))) << "access time";
+        }
+        if (checkCreation) {
+            EXPECT_EQ(Ticks(data.ftCreationTime), Ticks(FileTimeOf(LARKSPAN_E2E_CTIME))) << "creation time";
         }
         const auto written = ReadWholeFile(path);
         const auto original = ReadWholeFile(item.source);
@@ -60,61 +59,78 @@ void ExpectItemsInPlace(const std::string& folder, const std::vector<Item>& item
     }
 }
 
-// The walk from start to report with a destination that needs no question
-// (or one question 106, answered Yes, when `expectCreateQuestion`).
-Report Install(SetupProcess& setup, const std::string& variant, const std::string& folder,
-               bool expectCreateQuestion = false) {
+// The walk from start to report with a destination that needs no question.
+Report Install(SetupProcess& setup, const std::string& variant, const std::string& folder) {
     HWND main = StartToMainDialog(setup, SetupPath(variant));
     if (!main) return {};
     InstallInto(main, folder);
-    if (expectCreateQuestion) {
-        HWND question = setup.WaitForMessageBox(kAppearMs);
-        EXPECT_NE(question, nullptr);
-        if (!question) return {};
-        EXPECT_EQ(ReadMessageBox(question).text, Format(kString106, folder));
-        Answer(setup, question, IDYES);
-    }
     return FinishWithReport(setup);
 }
 
 bool SameFolder(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
-TEST(Install, SucceedsWithEveryItemInPlaceAndStartsTheFirstItemOnce) {
-    TempFolder folder("install");
-    const bool creation = CreationTimeIsKept(folder);
+// The destination as the user types it: the folder below a fresh temporary
+// folder (itself when `below` is empty), typed as an absolute path, with a
+// trailing backslash, or relative to the setup's current directory. A missing
+// folder is asked for once (question 106, naming the absolute folder) and
+// created on Yes.
+struct Destination {
+    const char* name;
+    const char* below;
+    enum Form { Absolute, TrailingBackslash, Relative } form;
+};
+void PrintTo(const Destination& d, std::ostream* out) { *out << d.name; }
+
+class Destinations : public ::testing::TestWithParam<Destination> {};
+
+TEST_P(Destinations, SucceedsWithEveryItemInPlaceAndStartsTheFirstItemOnceInTheFolder) {
+    const Destination& d = GetParam();
+    TempFolder root(d.name);
+    const std::string folder = *d.below ? root / d.below : root.path();
+    const bool missing = *d.below != '\0';
+    const bool creation = CreationTimeIsKept(root);
     if (!creation) std::printf("note: this file system keeps no creation time; it is not compared\n");
+
     SetupProcess setup;
-    const Report report = Install(setup, "basic", folder.path());
+    ASSERT_TRUE(setup.Start(SetupPath("basic"), d.form == Destination::Relative ? root.path() : std::string()))
+        << setup.error();
+    HWND main = AgreeToLicence(setup);
+    ASSERT_NE(main, nullptr);
+    InstallInto(main, d.form == Destination::Relative ? d.below
+                      : d.form == Destination::TrailingBackslash ? folder + "\\"
+                                                                 : folder);
+    if (missing) {
+        HWND question = setup.WaitForMessageBox(kAppearMs);
+        ASSERT_NE(question, nullptr);
+        EXPECT_EQ(ReadMessageBox(question).text, Format(kString106, folder)) << "the question names the real folder";
+        Answer(setup, question, IDYES);
+    }
+    const Report report = FinishWithReport(setup);
     EXPECT_EQ(report.box.text, kString112);
     EXPECT_EQ(report.exitCode, 1u);
     const auto boxes = setup.SeenMessageBoxes();
-    EXPECT_EQ(boxes.size(), 1u) << "an existing folder installs without a question:\n" << Describe(boxes);
+    EXPECT_EQ(boxes.size(), missing ? 2u : 1u) << "an existing folder installs without a question:\n" << Describe(boxes);
 
-    ExpectItemsInPlace(folder.path(), BasicItems(), true, creation);
+    ExpectItemsInPlace(folder, creation);
 
-    const RecorderLog log = ReadRecorderLog(folder / "recorder.log");
+    const RecorderLog log = ReadRecorderLog(folder + "\\recorder.log");
     ASSERT_TRUE(log.present) << "the first item was not started";
-    EXPECT_EQ(log.get("cmdline"), "\"" + folder.path() + "\\Recorder.exe\" /Install");
-    EXPECT_TRUE(SameFolder(log.get("cwd"), folder.path())) << "current directory " << log.get("cwd");
+    EXPECT_EQ(log.get("cmdline"), "\"" + folder + "\\Recorder.exe\" /Install")
+        << "quoted, with one backslash between the folder and the item name";
+    EXPECT_TRUE(SameFolder(log.get("cwd"), folder)) << "current directory " << log.get("cwd");
     EXPECT_EQ(log.get("exit"), "0");
     EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
                             [](const std::string& line) { return line.rfind("pid=", 0) == 0; }),
               1) << "started exactly once";
 }
 
-TEST(Install, FolderWithBlanksIsCreatedAndTheProgramPathQuoted) {
-    TempFolder root("blanks");
-    const std::string folder = root.path() + "\\Program Files Test\\Lark span";
-    SetupProcess setup;
-    const Report report = Install(setup, "basic", folder, true);
-    EXPECT_EQ(report.box.text, kString112);
-    ExpectItemsInPlace(folder, BasicItems(), false, false);
-    const RecorderLog log = ReadRecorderLog(folder + "\\recorder.log");
-    ASSERT_TRUE(log.present);
-    EXPECT_EQ(log.get("cmdline"), "\"" + folder + "\\Recorder.exe\" /Install");
-    EXPECT_TRUE(SameFolder(log.get("cwd"), folder)) << log.get("cwd");
-    EXPECT_EQ(log.get("exit"), "0");
-}
+INSTANTIATE_TEST_SUITE_P(Install, Destinations,
+                         ::testing::Values(Destination{"ExistingFolder", "", Destination::Absolute},
+                                           Destination{"FolderWithBlanks", "Program Files Test\\Lark span",
+                                                       Destination::Absolute},
+                                           Destination{"TrailingBackslash", "", Destination::TrailingBackslash},
+                                           Destination{"RelativeFolder", "rel dest", Destination::Relative}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Install, ProgramEndingWithExitCodeThreeStillSucceeds) {
     TempFolder folder("exit3");
@@ -126,18 +142,6 @@ TEST(Install, ProgramEndingWithExitCodeThreeStillSucceeds) {
     ASSERT_TRUE(log.present);
     EXPECT_EQ(log.get("exit"), "3");
     EXPECT_EQ(log.get("cmdline"), "\"" + folder.path() + "\\Recorder-exit3.exe\" /Install");
-}
-
-TEST(Install, DestinationEndingInBackslashGivesSingleSeparators) {
-    TempFolder folder("backslash");
-    SetupProcess setup;
-    const Report report = Install(setup, "basic", folder.path() + "\\");
-    EXPECT_EQ(report.box.text, kString112);
-    ExpectItemsInPlace(folder.path(), BasicItems(), false, false);
-    const RecorderLog log = ReadRecorderLog(folder / "recorder.log");
-    ASSERT_TRUE(log.present);
-    EXPECT_EQ(log.get("cmdline"), "\"" + folder.path() + "\\Recorder.exe\" /Install")
-        << "one backslash between the folder and the item name";
 }
 
 TEST(Install, RunningAgainReplacesFilesReadOnlyOnesIncluded) {
@@ -157,25 +161,8 @@ TEST(Install, RunningAgainReplacesFilesReadOnlyOnesIncluded) {
     SetupProcess second;
     const Report report = Install(second, "basic", folder.path());
     EXPECT_EQ(report.box.text, kString112);
-    ExpectItemsInPlace(folder.path(), BasicItems(), false, false);
+    ExpectItemsInPlace(folder.path(), CreationTimeIsKept(folder));
     EXPECT_TRUE(ReadRecorderLog(folder / "recorder.log").present);
-}
-
-TEST(Install, RelativeFolderIsMadeAbsoluteBeforeItIsAskedForAndUsed) {
-    TempFolder root("relative");
-    const std::string folder = root / "rel dest";
-    SetupProcess setup;
-    ASSERT_TRUE(setup.Start(SetupPath("basic"), root.path())) << setup.error();
-    HWND main = AgreeToLicence(setup);
-    ASSERT_NE(main, nullptr);
-    InstallInto(main, "rel dest");
-    HWND question = setup.WaitForMessageBox(kAppearMs);
-    ASSERT_NE(question, nullptr);
-    EXPECT_EQ(ReadMessageBox(question).text, Format(kString106, folder)) << "the question names the real folder";
-    Answer(setup, question, IDYES);
-    EXPECT_EQ(FinishWithReport(setup).box.text, kString112);
-    ExpectItemsInPlace(folder, BasicItems(), false, false);
-    EXPECT_EQ(ReadRecorderLog(folder + "\\recorder.log").get("cmdline"), "\"" + folder + "\\Recorder.exe\" /Install");
 }
 
 }  // namespace

@@ -71,33 +71,24 @@ void ExpectQuietEnd(SetupProcess& setup, HWND licence) {
     EXPECT_TRUE(NothingElseSeen(setup, {licence}));
 }
 
-TEST(Licence, DialogShowsItsTextsAndIDoNotAgreeEndsQuietly) {
-    SetupProcess setup;
-    HWND licence = OpenLicence(setup, SetupPath("basic"));
-    ASSERT_NE(licence, nullptr);
-    EXPECT_EQ(ControlText(licence, IDOK), "I agree");
-    EXPECT_EQ(ControlText(licence, IDCANCEL), "I do not agree");
-    EXPECT_EQ(ControlText(licence, kAgreeBox), kAgreeText);
-    EXPECT_EQ(ClassName(Control(licence, kLicenceText)), "RichEdit20A");
-    EXPECT_EQ(DefaultButtonId(licence), IDOK);
-    PressButton(licence, IDCANCEL);
-    ExpectQuietEnd(setup, licence);
-}
+bool PressIDoNotAgree(HWND licence) { return PressButton(licence, IDCANCEL); }
 
-TEST(Licence, CloseBoxEndsQuietly) {
-    SetupProcess setup;
-    HWND licence = OpenLicence(setup, SetupPath("basic"));
-    ASSERT_NE(licence, nullptr);
-    PressCloseBox(licence);
-    ExpectQuietEnd(setup, licence);
-}
-
-TEST(Licence, EscapeEndsQuietly) {
-    SetupProcess setup;
-    HWND licence = OpenLicence(setup, SetupPath("basic"));
-    ASSERT_NE(licence, nullptr);
-    PressEscape(licence);
-    ExpectQuietEnd(setup, licence);
+TEST(Licence, DialogShowsItsTextsAndEachWayOfDecliningEndsQuietly) {
+    const std::pair<const char*, bool (*)(HWND)> ways[] = {
+        {"I do not agree", PressIDoNotAgree}, {"close box", PressCloseBox}, {"Escape", PressEscape}};
+    for (const auto& [way, decline] : ways) {
+        SCOPED_TRACE(way);
+        SetupProcess setup;
+        HWND licence = OpenLicence(setup, SetupPath("basic"));
+        ASSERT_NE(licence, nullptr);
+        EXPECT_EQ(ControlText(licence, IDOK), "I agree");
+        EXPECT_EQ(ControlText(licence, IDCANCEL), "I do not agree");
+        EXPECT_EQ(ControlText(licence, kAgreeBox), kAgreeText);
+        EXPECT_EQ(ClassName(Control(licence, kLicenceText)), "RichEdit20A");
+        EXPECT_EQ(DefaultButtonId(licence), IDOK);
+        EXPECT_TRUE(decline(licence));
+        ExpectQuietEnd(setup, licence);
+    }
 }
 
 TEST(Licence, TickingEnablesIAgreeAndUntickingDisablesItAgain) {

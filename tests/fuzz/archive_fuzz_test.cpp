@@ -211,6 +211,10 @@ int CountProgress(DWORD* written) {
 
 constexpr int kItemsWalked = 12;
 
+// What an extraction to a file (by handle or by name) may return for an item in range.
+const std::initializer_list<ArchiveResult> kFileResults = {ArchiveOk, ArchiveErrOpenFile, ArchiveErrExtract,
+                                                           ArchiveErrItemHeader, ArchiveErrItemRead};
+
 // How far the cases got, so that a campaign that never opens anything shows.
 struct Reach {
     std::uint64_t opened = 0;
@@ -324,13 +328,7 @@ private:
             g_progressBytes = 0;
             const ArchiveResult result = ExtractArchiveItem(archive, i, file, 0, TargetHandle, CountProgress);
             ::CloseHandle(file);
-            Expect(at + " to a handle", result,
-                   {ArchiveOk, ArchiveErrOpenFile, ArchiveErrExtract, ArchiveErrItemHeader, ArchiveErrItemRead});
-            if (result == ArchiveOk && !folder) {
-                if (!known) Problem(at + ": to a handle ArchiveOk though its record cannot be read");
-                CheckDelivered(at + " to a handle", i, fuzz::ReadWholeFile(path).value_or(Bytes()), known ? &record : nullptr);
-                if (known && g_progressBytes != record.uncompressedSize) Problem(at + ": progress counts do not add up");
-            }
+            CheckWritten(at + " to a handle", i, result, folder, known ? &record : nullptr, path);
         }
 
         // To a file name: the setup's joined path, or the stored name itself.
@@ -340,19 +338,21 @@ private:
             g_progressBytes = 0;
             const ArchiveResult result =
                 ExtractArchiveItem(archive, i, useStored ? nullptr : joined, 0, TargetFileName, CountProgress);
-            Expect(at + " to a file", result,
-                   {ArchiveOk, ArchiveErrOpenFile, ArchiveErrExtract, ArchiveErrItemHeader, ArchiveErrItemRead});
             if (known && IsHostileName(record.name)) Expect(at + " to a file, hostile name", result, {ArchiveErrOpenFile});
-            if (result == ArchiveOk && !folder) {
-                if (!known) {
-                    Problem(at + ": to a file ArchiveOk though its record cannot be read");
-                } else {
-                    const std::string path = useStored ? sandbox_.target() + "\\" + record.name : std::string(joined);
-                    CheckDelivered(at + " to a file", i, fuzz::ReadWholeFile(path).value_or(Bytes()), &record);
-                    if (g_progressBytes != record.uncompressedSize) Problem(at + ": progress counts do not add up");
-                }
-            }
+            // Without its record the stored name, and so the file written, is unknown.
+            const std::string path = !known ? std::string() : useStored ? sandbox_.target() + "\\" + record.name : joined;
+            CheckWritten(at + " to a file", i, result, folder, known ? &record : nullptr, path);
         }
+    }
+
+    // An extraction to a file: a defined result and, on ArchiveOk, the claimed bytes (at `path`, when known).
+    void CheckWritten(const std::string& what, int i, ArchiveResult result, bool folder, const ArchiveItem* record,
+                      const std::string& path) {
+        Expect(what, result, kFileResults);
+        if (result != ArchiveOk || folder) return;
+        if (record == nullptr) Problem(what + ": ArchiveOk though its record cannot be read");
+        if (!path.empty()) CheckDelivered(what, i, fuzz::ReadWholeFile(path).value_or(Bytes()), record);
+        if (record != nullptr && g_progressBytes != record->uncompressedSize) Problem(what + ": progress counts do not add up");
     }
 
     void ExtractToMemory(ArchiveHandle archive, int i, const ArchiveItem* record) {
@@ -414,9 +414,7 @@ private:
         case 3:
             if (inRange && GetArchiveItem(archive, index, &item) == ArchiveOk && !MayExtractByName("random", item.name)) break;
             Expect("random stored-name extraction", ExtractArchiveItem(archive, index, nullptr, 0, TargetFileName, nullptr),
-                   inRange ? std::initializer_list<ArchiveResult>{ArchiveOk, ArchiveErrOpenFile, ArchiveErrExtract,
-                                                                  ArchiveErrItemHeader, ArchiveErrItemRead}
-                           : std::initializer_list<ArchiveResult>{ArchiveErrArgument});
+                   inRange ? kFileResults : std::initializer_list<ArchiveResult>{ArchiveErrArgument});
             break;
         default:
             Expect("random mode 0", ExtractArchiveItem(archive, index, nullptr, 0, 0, nullptr), {ArchiveErrArgument});

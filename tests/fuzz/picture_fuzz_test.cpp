@@ -115,15 +115,9 @@ TEST(PictureFuzz, MutatedAnimationsLoadOrFailCleanly) {
 
     // The seeds themselves load as animations and pass every check.
     for (const GifSeed& seed : seeds) {
+        const std::uint64_t animated = g_animated;
         EXPECT_EQ(RunPictureCase(seed.bytes, true), "") << seed.name;
-        CAnimatedPictureWnd control;
-        HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, seed.bytes.size());
-        std::memcpy(::GlobalLock(block), seed.bytes.data(), seed.bytes.size());
-        ::GlobalUnlock(block);
-        EXPECT_NE(control.LoadFromMemory(block, static_cast<DWORD>(seed.bytes.size())), FALSE) << seed.name;
-        EXPECT_TRUE(control.HasAnimation()) << seed.name;
-        control.Stop();
-        ::GlobalFree(block);
+        EXPECT_EQ(g_animated, animated + 1) << seed.name << " loads as an animation";
     }
 
     const double start = fuzz::Now();

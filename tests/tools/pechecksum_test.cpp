@@ -14,23 +14,15 @@ namespace {
 std::vector<std::uint8_t> TinyImage(std::size_t size) {
     std::vector<std::uint8_t> image(size);
     for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>((i * 37 + 11) & 0xFF);
-    image[0] = 'M';
-    image[1] = 'Z';
-    image[0x3C] = 0x80;
-    image[0x3D] = image[0x3E] = image[0x3F] = 0;
-    image[0x80] = 'P';
-    image[0x81] = 'E';
-    image[0x82] = image[0x83] = 0;
-    image[0x84] = 0x4C;
-    image[0x85] = 0x01;
-    image[0x94] = 0xE0;
-    image[0x95] = 0x00;
-    image[0x98] = 0x0B;
-    image[0x99] = 0x01;
-    image[0xD8] = 0xEF;
-    image[0xD9] = 0xBE;
-    image[0xDA] = 0xAD;
-    image[0xDB] = 0xDE;
+    const std::pair<std::size_t, std::uint8_t> fields[] = {
+        {0x00, 'M'},  {0x01, 'Z'},                             // DOS signature
+        {0x3C, 0x80}, {0x3D, 0},    {0x3E, 0},    {0x3F, 0},    // e_lfanew
+        {0x80, 'P'},  {0x81, 'E'},  {0x82, 0},    {0x83, 0},    // PE signature
+        {0x84, 0x4C}, {0x85, 0x01}, {0x94, 0xE0}, {0x95, 0x00}, // i386, optional header size
+        {0x98, 0x0B}, {0x99, 0x01},                             // PE32 magic
+        {0xD8, 0xEF}, {0xD9, 0xBE}, {0xDA, 0xAD}, {0xDB, 0xDE}, // stale checksum
+    };
+    for (const auto& [at, value] : fields) image[at] = value;
     return image;
 }
 

@@ -70,39 +70,18 @@ bool IsPushButton(HWND window) {
 
 using Pixels = std::vector<COLORREF>;
 
-std::optional<Pixels> Capture(HDC source, int x, int y, int width, int height) {
-    HDC memory = ::CreateCompatibleDC(source);
-    if (!memory) return std::nullopt;
-    HBITMAP bitmap = ::CreateCompatibleBitmap(source, width, height);
-    std::optional<Pixels> pixels;
-    if (bitmap) {
-        HGDIOBJ old = ::SelectObject(memory, bitmap);
-        if (::BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY)) {
-            pixels.emplace();
-            pixels->reserve(static_cast<size_t>(width) * height);
-            for (int row = 0; row < height; ++row)
-                for (int column = 0; column < width; ++column) pixels->push_back(::GetPixel(memory, column, row));
-        }
-        ::SelectObject(memory, old);
-        ::DeleteObject(bitmap);
-    }
-    ::DeleteDC(memory);
-    return pixels;
-}
-
-std::optional<Pixels> RenderIcon(HICON icon, int width, int height, COLORREF background) {
+// The pixels that `draw` puts into a bitmap of this size, compatible with the
+// screen; nothing when drawing fails.
+std::optional<Pixels> DrawnPixels(int width, int height, const std::function<bool(HDC)>& draw) {
     HDC screen = ::GetDC(nullptr);
     HDC memory = ::CreateCompatibleDC(screen);
     HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
     std::optional<Pixels> pixels;
     if (memory && bitmap) {
         HGDIOBJ old = ::SelectObject(memory, bitmap);
-        HBRUSH brush = ::CreateSolidBrush(background);
-        RECT all{0, 0, width, height};
-        ::FillRect(memory, &all, brush);
-        ::DeleteObject(brush);
-        if (::DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL)) {
+        if (draw(memory)) {
             pixels.emplace();
+            pixels->reserve(static_cast<size_t>(width) * height);
             for (int row = 0; row < height; ++row)
                 for (int column = 0; column < width; ++column) pixels->push_back(::GetPixel(memory, column, row));
         }
@@ -112,6 +91,16 @@ std::optional<Pixels> RenderIcon(HICON icon, int width, int height, COLORREF bac
     if (memory) ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
     return pixels;
+}
+
+std::optional<Pixels> RenderIcon(HICON icon, int width, int height, COLORREF background) {
+    return DrawnPixels(width, height, [&](HDC memory) {
+        HBRUSH brush = ::CreateSolidBrush(background);
+        RECT all{0, 0, width, height};
+        ::FillRect(memory, &all, brush);
+        ::DeleteObject(brush);
+        return ::DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL) != FALSE;
+    });
 }
 
 int ChannelDistance(COLORREF a, COLORREF b) {
@@ -157,9 +146,12 @@ IconKind RecogniseIcon(HWND box) {
     if (width <= 0 || height <= 0) return IconKind::None;
     POINT origin{0, 0};
     ::ClientToScreen(iconControl, &origin);
-    HDC screen = ::GetDC(nullptr);
-    const auto shown = Capture(screen, origin.x, origin.y, width, height);
-    ::ReleaseDC(nullptr, screen);
+    const auto shown = DrawnPixels(width, height, [&](HDC memory) {
+        HDC screen = ::GetDC(nullptr);
+        const bool copied = ::BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY) != FALSE;
+        ::ReleaseDC(nullptr, screen);
+        return copied;
+    });
     if (!shown) return IconKind::Unknown;
 
     // A blank icon area (all one colour) means no icon.
@@ -409,17 +401,9 @@ std::vector<WindowInfo> SetupProcess::VisibleWindows() {
 }
 
 HWND SetupProcess::WaitForDialog(const std::string& caption, DWORD timeoutMs) {
-    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
-    do {
-        for (const WindowInfo& window : VisibleWindows()) {
-            if (window.className == "#32770" && window.caption == caption && !IsMessageBox(window.window)) {
-                return window.window;
-            }
-        }
-        if (HasExited()) return nullptr;
-        ::Sleep(kPollMs);
-    } while (::GetTickCount64() < end);
-    return nullptr;
+    return WaitForWindow(
+        [&](const WindowInfo& w) { return w.className == "#32770" && w.caption == caption && !w.messageBox; },
+        timeoutMs);
 }
 
 HWND SetupProcess::WaitForWindow(const std::function<bool(const WindowInfo&)>& match, DWORD timeoutMs) {
@@ -435,15 +419,7 @@ HWND SetupProcess::WaitForWindow(const std::function<bool(const WindowInfo&)>& m
 }
 
 HWND SetupProcess::WaitForMessageBox(DWORD timeoutMs, HWND except) {
-    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
-    do {
-        for (const WindowInfo& window : VisibleWindows()) {
-            if (window.window != except && IsMessageBox(window.window)) return window.window;
-        }
-        if (HasExited()) return nullptr;
-        ::Sleep(kPollMs);
-    } while (::GetTickCount64() < end);
-    return nullptr;
+    return WaitForWindow([&](const WindowInfo& w) { return w.window != except && w.messageBox; }, timeoutMs);
 }
 
 bool SetupProcess::WaitForWindowGone(HWND window, DWORD timeoutMs) {
