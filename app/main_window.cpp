@@ -34,8 +34,8 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTA* create) noexcept {
     fonts->body.reset(MakeFont(15, FW_NORMAL));
     HWND button = ::CreateWindowExA(0, "BUTTON", "Close", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
                                     kClientWidth - 100, kClientHeight - 40, 88, 28, window,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCloseButtonId)),
-                                    create->hInstance, nullptr);
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCloseButtonId)), create->hInstance,
+                                    nullptr);
     if (button == nullptr) return -1;
     ::SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(fonts->body.get()), FALSE);
     return 0;
@@ -75,19 +75,19 @@ void OnCommand(HWND window, int id) noexcept {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CREATE:
-        return OnCreate(window, reinterpret_cast<const CREATESTRUCTA*>(lParam));
-    case WM_PAINT:
-        OnPaint(window);
-        return 0;
-    case WM_COMMAND:
-        OnCommand(window, LOWORD(wParam));
-        return 0;
-    case WM_DESTROY:
-        ::PostQuitMessage(0);
-        return 0;
-    default:
-        return ::DefWindowProcA(window, message, wParam, lParam);
+        case WM_CREATE:
+            return OnCreate(window, reinterpret_cast<const CREATESTRUCTA*>(lParam));
+        case WM_PAINT:
+            OnPaint(window);
+            return 0;
+        case WM_COMMAND:
+            OnCommand(window, LOWORD(wParam));
+            return 0;
+        case WM_DESTROY:
+            ::PostQuitMessage(0);
+            return 0;
+        default:
+            return ::DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
@@ -108,9 +108,9 @@ int RunMainWindow(HINSTANCE instance, int showCommand) noexcept {
     RECT frame = {0, 0, kClientWidth, kClientHeight};
     ::AdjustWindowRectEx(&frame, style, FALSE, 0);
     WindowFonts fonts;
-    HWND window = ::CreateWindowExA(0, kClassName, LARKSPAN_APP_TITLE " " LARKSPAN_APP_VERSION, style,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
-                                    nullptr, nullptr, instance, &fonts);
+    HWND window = ::CreateWindowExA(0, kClassName, LARKSPAN_APP_TITLE " " LARKSPAN_APP_VERSION, style, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                                    instance, &fonts);
     if (window == nullptr) return 1;
     ::ShowWindow(window, showCommand);
     ::UpdateWindow(window);

@@ -43,8 +43,8 @@ constexpr int kCommandChars = MAX_PATH + 16;  // quotes, blank and "/Uninstall" 
     char location[MAX_PATH] = {};
     DWORD size = sizeof location - 1;
     DWORD type = 0;
-    if (::RegQueryValueExA(key.get(), "InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(location),
-                           &size) != ERROR_SUCCESS ||
+    if (::RegQueryValueExA(key.get(), "InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(location), &size) !=
+            ERROR_SUCCESS ||
         type != REG_SZ) {
         return false;
     }

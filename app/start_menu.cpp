@@ -16,7 +16,8 @@ namespace {
 constexpr int kProgramsFolders[] = {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS};
 
 // The "Orvane" folder below a Programs folder, and the shortcut in it.
-[[nodiscard]] bool ShortcutPaths(int programsFolder, char (&menuFolder)[MAX_PATH], char (&shortcut)[MAX_PATH]) noexcept {
+[[nodiscard]] bool ShortcutPaths(int programsFolder, char (&menuFolder)[MAX_PATH],
+                                 char (&shortcut)[MAX_PATH]) noexcept {
     char programs[MAX_PATH];
     if (FAILED(::SHGetFolderPathA(nullptr, programsFolder, nullptr, SHGFP_TYPE_CURRENT, programs))) return false;
     return JoinPath(menuFolder, programs, LARKSPAN_APP_MENU_FOLDER) &&

@@ -13,13 +13,13 @@ namespace {
 
 constexpr char kCaption[] = LARKSPAN_APP_TITLE;
 constexpr char kQuestion[] = "Do you want to remove " LARKSPAN_APP_DISPLAY_NAME " from this computer?";
-constexpr char kStillRunning[] =
-    LARKSPAN_APP_DISPLAY_NAME " is running.\nPlease close it, then remove it again.";
-constexpr char kNeedsRights[] =
-    LARKSPAN_APP_DISPLAY_NAME " is installed for all users of this computer.\n"
-                              "Please remove it with administrator rights.";
+constexpr char kStillRunning[] = LARKSPAN_APP_DISPLAY_NAME " is running.\nPlease close it, then remove it again.";
+constexpr char kNeedsRights[] = LARKSPAN_APP_DISPLAY_NAME
+    " is installed for all users of this computer.\n"
+    "Please remove it with administrator rights.";
 constexpr char kNoRecord[] =
-    "The list of installed files (" LARKSPAN_APP_MARKER_NAME ") is missing or damaged.\n"
+    "The list of installed files (" LARKSPAN_APP_MARKER_NAME
+    ") is missing or damaged.\n"
     "The Start-menu entry and the registration have been removed; the files in the folder\n%s\nhave been left "
     "in place.";
 // Held by a removal and its finishing copy: a second removal started
@@ -53,9 +53,7 @@ void RemoveEmptyFoldersOf(const char* folder, const char* name) noexcept {
     }
 }
 
-void ShowMessage(const char* text, UINT icon) noexcept {
-    ::MessageBoxA(nullptr, text, kCaption, MB_OK | icon);
-}
+void ShowMessage(const char* text, UINT icon) noexcept { ::MessageBoxA(nullptr, text, kCaption, MB_OK | icon); }
 
 // Copies the program into the temporary folder and starts the copy, which
 // waits for this process to end and then removes the program file.
@@ -81,8 +79,7 @@ void ShowMessage(const char* text, UINT icon) noexcept {
     }
     win32::UniqueHandle self(inheritable);
     char command[kCommandChars];
-    ::wsprintfA(command, "\"%s\" %s %lu \"%s\"", helper, kFinishSwitch, HandleToULong(self.get()),
-                location.program);
+    ::wsprintfA(command, "\"%s\" %s %lu \"%s\"", helper, kFinishSwitch, HandleToULong(self.get()), location.program);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};

@@ -20,8 +20,7 @@ constexpr int kUninstallDeclined = 2;    // the user answered No
 
 // The finishing copy's command line: /FinishUninstall, the inherited handle of
 // the original process (decimal) and the quoted path of the original program.
-[[nodiscard]] bool ParseFinishArguments(const char* commandLine, HANDLE& original,
-                                        char (&program)[MAX_PATH]) noexcept;
+[[nodiscard]] bool ParseFinishArguments(const char* commandLine, HANDLE& original, char (&program)[MAX_PATH]) noexcept;
 
 // Waits for the original process to end, removes its program file and then
 // its folder when empty, and schedules the removal of this copy.

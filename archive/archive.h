@@ -26,13 +26,13 @@ enum ArchiveTargetKind : int {
 using ArchiveResult = std::uint32_t;
 enum : ArchiveResult {
     ArchiveOk = 0,
-    ArchiveErrOpenFile = 0x200,        // target file not created, or an invalid target handle
-    ArchiveErrExtract = 0x400,         // item data not read, not decompressed, not written, or damaged
-    ArchiveMoreData = 0x600,           // memory extraction: bytes delivered, call again for more
-    ArchiveErrItemHeader = 0x700,      // the item's local header or directory entry is damaged
-    ArchiveErrItemRead = 0x800,        // the item's local extra field could not be read
-    ArchiveErrArgument = 0x10000,      // no handle, index out of range, unknown mode
-    ArchiveErrHandleKind = 0x80000,    // the handle is not a reading handle
+    ArchiveErrOpenFile = 0x200,           // target file not created, or an invalid target handle
+    ArchiveErrExtract = 0x400,            // item data not read, not decompressed, not written, or damaged
+    ArchiveMoreData = 0x600,              // memory extraction: bytes delivered, call again for more
+    ArchiveErrItemHeader = 0x700,         // the item's local header or directory entry is damaged
+    ArchiveErrItemRead = 0x800,           // the item's local extra field could not be read
+    ArchiveErrArgument = 0x10000,         // no handle, index out of range, unknown mode
+    ArchiveErrHandleKind = 0x80000,       // the handle is not a reading handle
     ArchiveErrMemoryExtract = 0x5000000,  // memory extraction: data not read or damaged
 };
 
@@ -66,8 +66,8 @@ using ArchiveHandle = ArchiveHandleRecord*;
 
 [[nodiscard]] ArchiveHandle OpenArchive(const void* source, DWORD size, int kind) noexcept;
 [[nodiscard]] ArchiveResult GetArchiveItem(ArchiveHandle archive, int index, ArchiveItem* item) noexcept;
-[[nodiscard]] ArchiveResult ExtractArchiveItem(ArchiveHandle archive, int index, void* target, DWORD length,
-                                               int mode, ExtractProgressFn progress) noexcept;
+[[nodiscard]] ArchiveResult ExtractArchiveItem(ArchiveHandle archive, int index, void* target, DWORD length, int mode,
+                                               ExtractProgressFn progress) noexcept;
 ArchiveResult CloseArchive(ArchiveHandle archive) noexcept;
 
 // Closes the archive it holds when it ends, on every path.

@@ -86,14 +86,19 @@ int SeekSource(ByteSource* source, std::int32_t offset, int origin) noexcept {
         DWORD moved = INVALID_SET_FILE_POINTER;
         ::SetLastError(NO_ERROR);
         switch (origin) {
-        case SeekFromStart:
-            moved = ::SetFilePointer(source->osHandle.get(),
-                                     static_cast<LONG>(source->startOffset + static_cast<std::uint32_t>(offset)),
-                                     nullptr, FILE_BEGIN);
-            break;
-        case SeekFromCurrent: moved = ::SetFilePointer(source->osHandle.get(), offset, nullptr, FILE_CURRENT); break;
-        case SeekFromEnd: moved = ::SetFilePointer(source->osHandle.get(), offset, nullptr, FILE_END); break;
-        default: return kSeekNoDevice;
+            case SeekFromStart:
+                moved = ::SetFilePointer(source->osHandle.get(),
+                                         static_cast<LONG>(source->startOffset + static_cast<std::uint32_t>(offset)),
+                                         nullptr, FILE_BEGIN);
+                break;
+            case SeekFromCurrent:
+                moved = ::SetFilePointer(source->osHandle.get(), offset, nullptr, FILE_CURRENT);
+                break;
+            case SeekFromEnd:
+                moved = ::SetFilePointer(source->osHandle.get(), offset, nullptr, FILE_END);
+                break;
+            default:
+                return kSeekNoDevice;
         }
         // A refused move (a negative position) leaves the file pointer where it
         // was; reading on from there would deliver the wrong bytes.
@@ -101,10 +106,17 @@ int SeekSource(ByteSource* source, std::int32_t offset, int origin) noexcept {
         return 0;
     }
     switch (origin) {
-    case SeekFromStart: source->blockPosition = static_cast<std::uint32_t>(offset); break;
-    case SeekFromCurrent: source->blockPosition += static_cast<std::uint32_t>(offset); break;
-    case SeekFromEnd: source->blockPosition = source->blockLength + static_cast<std::uint32_t>(offset); break;
-    default: break;
+        case SeekFromStart:
+            source->blockPosition = static_cast<std::uint32_t>(offset);
+            break;
+        case SeekFromCurrent:
+            source->blockPosition += static_cast<std::uint32_t>(offset);
+            break;
+        case SeekFromEnd:
+            source->blockPosition = source->blockLength + static_cast<std::uint32_t>(offset);
+            break;
+        default:
+            break;
     }
     return 0;
 }

@@ -12,12 +12,12 @@
 #include "common/unique_handle.h"
 
 struct ByteSource {
-    bool isHandle = false;   // kinds 1 and 2
-    bool canSeek = false;    // memory always; handles only for disk files
-    win32::UniqueFile osHandle;              // the duplicate (kind 1) or the opened file (kind 2)
-    bool readFailed = false;                // a ReadFile call failed; never cleared
-    std::uint32_t startOffset = 0;          // handle position at opening (seekable handles only)
-    const std::uint8_t* block = nullptr;    // memory block, owned by the caller
+    bool isHandle = false;                // kinds 1 and 2
+    bool canSeek = false;                 // memory always; handles only for disk files
+    win32::UniqueFile osHandle;           // the duplicate (kind 1) or the opened file (kind 2)
+    bool readFailed = false;              // a ReadFile call failed; never cleared
+    std::uint32_t startOffset = 0;        // handle position at opening (seekable handles only)
+    const std::uint8_t* block = nullptr;  // memory block, owned by the caller
     std::uint32_t blockLength = 0;
     std::uint32_t blockPosition = 0;
 };
@@ -32,9 +32,9 @@ using UniqueByteSource = win32::UniqueOf<ByteSource*, CloseByteSource>;
 [[nodiscard]] std::size_t ReadBytes(void* destination, std::size_t size, std::size_t count,
                                     ByteSource* source) noexcept;
 // SeekSource's results besides 0, in the C library's errno numbering.
-constexpr int kSeekNoDevice = 19;        // no source, or an origin other than 0, 1 and 2
-constexpr int kSeekInvalid = 22;         // the system refused the move (a negative position)
-constexpr int kSeekNotSeekable = 29;     // a handle that is not a disk file
+constexpr int kSeekNoDevice = 19;     // no source, or an origin other than 0, 1 and 2
+constexpr int kSeekInvalid = 22;      // the system refused the move (a negative position)
+constexpr int kSeekNotSeekable = 29;  // a handle that is not a disk file
 
 // Where SeekSource measures its offset from (the C library's SEEK_SET, SEEK_CUR
 // and SEEK_END numbering).

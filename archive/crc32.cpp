@@ -161,7 +161,8 @@ LARKSPAN_CLMUL_TARGET inline std::uint32_t FinishFold(__m128i a, const unsigned 
     const __m128i s = _mm_xor_si128(_mm_clmulepi64_si128(a, x95, kLowByLow), _mm_srli_si128(a, 8));
     // 96 -> 64 bits: the first 32 bits through x^63.
     const __m128i x63 = _mm_set_epi64x(0, static_cast<long long>(kX63));
-    const __m128i t = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(s, low32), x63, kLowByLow), _mm_srli_si128(s, 4));
+    const __m128i t = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(s, low32), x63, kLowByLow),
+                                    _mm_srli_si128(s, 4));
     // Barrett: q from the first 32 bits of t, then t + q*P; the remainder is bits 32..63.
     const __m128i constants = _mm_set_epi64x(static_cast<long long>(kPolynomialReflected), static_cast<long long>(kMu));
     const __m128i q = _mm_and_si128(_mm_clmulepi64_si128(_mm_and_si128(t, low32), constants, kLowByLow), low32);
@@ -173,8 +174,8 @@ LARKSPAN_CLMUL_TARGET inline std::uint32_t FinishFold(__m128i a, const unsigned 
 // at least kFoldMinimum, starting from register `state`. The stack is
 // realigned on entry: 32-bit Windows guarantees only 4 bytes, and spilled
 // 128-bit values need 16.
-__attribute__((target("pclmul,sse4.1"), force_align_arg_pointer))
-std::uint32_t FoldedCrc32(std::uint32_t state, const unsigned char* p, std::size_t length) noexcept {
+__attribute__((target("pclmul,sse4.1"), force_align_arg_pointer)) std::uint32_t FoldedCrc32(
+    std::uint32_t state, const unsigned char* p, std::size_t length) noexcept {
     // The lane loops are unrolled so that the lanes live in registers.
     __m128i lane[kLanes];
 #pragma GCC unroll 8
@@ -205,8 +206,8 @@ LARKSPAN_WIDE_TARGET inline __m256i LoadWide(const unsigned char* p) {
 }
 
 // FoldedCrc32 with 256-bit registers, for at least kWideMinimum bytes.
-__attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1"), force_align_arg_pointer))
-std::uint32_t WideFoldedCrc32(std::uint32_t state, const unsigned char* p, std::size_t length) noexcept {
+__attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1"), force_align_arg_pointer)) std::uint32_t WideFoldedCrc32(
+    std::uint32_t state, const unsigned char* p, std::size_t length) noexcept {
     __m256i lane[kWideLanes];
 #pragma GCC unroll 8
     for (int i = 0; i < kWideLanes; ++i) lane[i] = LoadWide(p + 2 * kBlockBytes * i);
@@ -214,10 +215,9 @@ std::uint32_t WideFoldedCrc32(std::uint32_t state, const unsigned char* p, std::
     p += kWideStrideBytes;
     length -= kWideStrideBytes;
 
-    const __m256i stride = _mm256_set_epi64x(static_cast<long long>(kFoldWideStride.forLow),
-                                             static_cast<long long>(kFoldWideStride.forHigh),
-                                             static_cast<long long>(kFoldWideStride.forLow),
-                                             static_cast<long long>(kFoldWideStride.forHigh));
+    const __m256i stride = _mm256_set_epi64x(
+        static_cast<long long>(kFoldWideStride.forLow), static_cast<long long>(kFoldWideStride.forHigh),
+        static_cast<long long>(kFoldWideStride.forLow), static_cast<long long>(kFoldWideStride.forHigh));
     while (length >= kWideStrideBytes) {
 #pragma GCC unroll 8
         for (int i = 0; i < kWideLanes; ++i) {

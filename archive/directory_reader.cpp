@@ -13,7 +13,7 @@ namespace {
 constexpr std::uint32_t kEndRecordReach = 0xFFFF;  // how far back the end record may start
 constexpr std::uint32_t kSearchStep = 1024;
 constexpr std::uint32_t kWindowSize = kSearchStep + 4;  // windows overlap by one signature
-constexpr std::uint16_t kUtBlockId = 0x5455;           // "UT"
+constexpr std::uint16_t kUtBlockId = 0x5455;            // "UT"
 
 [[nodiscard]] int SeekTo(ByteSource* source, std::uint32_t position) noexcept {
     return SeekSource(source, static_cast<std::int32_t>(position), SeekFromStart);
@@ -30,9 +30,7 @@ void ReadField32(ByteSource* source, std::uint32_t* value, int* status) noexcept
 [[nodiscard]] std::uint32_t Get16(const std::uint8_t* p) noexcept {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8;
 }
-[[nodiscard]] std::uint32_t Get32(const std::uint8_t* p) noexcept {
-    return Get16(p) | Get16(p + 2) << 16;
-}
+[[nodiscard]] std::uint32_t Get32(const std::uint8_t* p) noexcept { return Get16(p) | Get16(p + 2) << 16; }
 
 // Replaces the DOS times with those of the first "UT" block of a local extra
 // field. Only bytes inside both the block and the field are read; times the
@@ -100,9 +98,10 @@ constexpr std::uint32_t kCentralLocalHeaderAt = 42;
         const std::uint32_t nameLength = Get16(e + kCentralNameLengthAt);
         ItemSpan& span = reader->spans[count];
         span.headerOffset = Get32(e + kCentralLocalHeaderAt);
-        span.leastEnd =
-            std::uint64_t{span.headerOffset} + kLocalHeaderSize + nameLength + Get32(e + kCentralCompressedSizeAt);
-        offset += kCentralHeaderSize + nameLength + Get16(e + kCentralExtraLengthAt) + Get16(e + kCentralCommentLengthAt);
+        span.leastEnd = std::uint64_t{span.headerOffset} + kLocalHeaderSize + nameLength +
+                        Get32(e + kCentralCompressedSizeAt);
+        offset += kCentralHeaderSize + nameLength + Get16(e + kCentralExtraLengthAt) +
+                  Get16(e + kCentralCommentLengthAt);
     }
     reader->spanCount = count;
     std::sort(reader->spans.get(), reader->spans.get() + count,
@@ -298,7 +297,8 @@ int VerifyLocalHeader(DirectoryReader* reader, LocalHeaderLayout* layout) noexce
     ReadField16(source, &version, &readStatus);
     ReadField16(source, &flags, &readStatus);
     ReadField16(source, &method, &readStatus);
-    if (readStatus == ReaderOk && (method != e.method || (method != kMethodStored && method != kMethodDeflated))) status = ReaderDamaged;
+    if (readStatus == ReaderOk && (method != e.method || (method != kMethodStored && method != kMethodDeflated)))
+        status = ReaderDamaged;
     ReadField32(source, &dosDateTime, &readStatus);
     const bool descriptor = (flags & kFlagDataDescriptor) != 0;
     const std::uint32_t expected[3] = {e.crc32, e.compressedSize, e.uncompressedSize};
@@ -313,8 +313,8 @@ int VerifyLocalHeader(DirectoryReader* reader, LocalHeaderLayout* layout) noexce
     ReadField16(source, &extraLength, &readStatus);
     if (readStatus != ReaderOk) return ReaderReadFailed;
     if (status == ReaderOk) {
-        const std::uint64_t end =
-            std::uint64_t{e.localHeaderOffset} + kLocalHeaderSize + nameLength + extraLength + e.compressedSize;
+        const std::uint64_t end = std::uint64_t{e.localHeaderOffset} + kLocalHeaderSize + nameLength + extraLength +
+                                  e.compressedSize;
         status = CheckItemSpan(reader, e.localHeaderOffset, end);
     }
 

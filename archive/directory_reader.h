@@ -43,13 +43,13 @@ struct ItemSpan {
 struct DirectoryReader {
     UniqueByteSource source;
     std::uint32_t entryCount = 0;
-    std::uint32_t bytesBefore = 0;       // source bytes ahead of the archive's offset 0
+    std::uint32_t bytesBefore = 0;  // source bytes ahead of the archive's offset 0
     std::uint32_t cursorIndex = 0;
-    std::uint32_t cursorOffset = 0;      // archive offset of the entry under the cursor
+    std::uint32_t cursorOffset = 0;  // archive offset of the entry under the cursor
     bool cursorValid = false;
     std::uint32_t directoryOffset = 0;
-    DirectoryEntry entry;                // the entry under the cursor (last one read without error)
-    ItemStream* stream = nullptr;        // owned; at most one open item
+    DirectoryEntry entry;          // the entry under the cursor (last one read without error)
+    ItemStream* stream = nullptr;  // owned; at most one open item
     // Every readable entry's span, sorted by header offset; read once, on the
     // first local header check, so that no item may use another item's bytes.
     std::unique_ptr<ItemSpan[]> spans;
@@ -59,7 +59,7 @@ struct DirectoryReader {
 
 // Where the local extra field of the entry under the cursor lies.
 struct LocalHeaderLayout {
-    std::uint32_t extraOffset = 0;       // archive offset of the local extra field
+    std::uint32_t extraOffset = 0;  // archive offset of the local extra field
     std::uint32_t extraSize = 0;
     std::uint32_t nameAndExtraSize = 0;  // local name length + local extra field length
 };

@@ -69,8 +69,7 @@ CopyOutcome CopyItemData(DirectoryReader* reader, HANDLE output, ExtractProgress
         }
         if (n == 0) break;
         DWORD written = 0;
-        if (!::WriteFile(output, chunk, static_cast<DWORD>(n), &written, nullptr) ||
-            written != static_cast<DWORD>(n)) {
+        if (!::WriteFile(output, chunk, static_cast<DWORD>(n), &written, nullptr) || written != static_cast<DWORD>(n)) {
             outcome = CopyOutcome::WriteFailed;
             break;
         }
@@ -130,8 +129,8 @@ ArchiveResult ExtractItemToFile(ArchiveState* state, std::uint32_t index, void* 
             if (existing != INVALID_FILE_ATTRIBUTES && (existing & ~kPlainAttributes) != 0) {
                 ::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
             }
-            ownedFile.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                          nullptr));
+            ownedFile.reset(
+                ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         }
         output = ownedFile.get();
     }

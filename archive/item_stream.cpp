@@ -12,15 +12,15 @@
 
 struct ItemStream {
     std::unique_ptr<std::uint8_t[]> input;  // kItemInputBufferSize bytes (handle sources read through it)
-    z_stream zs{};                      // windows over the input buffer and the caller's buffer
-    std::uint32_t dataPosition = 0;     // archive offset of the next compressed byte
+    z_stream zs{};                          // windows over the input buffer and the caller's buffer
+    std::uint32_t dataPosition = 0;         // archive offset of the next compressed byte
     bool inflateReady = false;
     uLong crc = 0;
     std::uint32_t expectedCrc = 0;
     std::uint32_t compressedLeft = 0;
     std::uint32_t uncompressedLeft = 0;
     std::uint32_t method = 0;
-    ByteSource* source = nullptr;       // the reader's, not owned
+    ByteSource* source = nullptr;  // the reader's, not owned
     std::uint32_t bytesBefore = 0;
 };
 

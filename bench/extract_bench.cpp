@@ -160,9 +160,9 @@ bool ArchiveToMemory(const Source& source, std::uint8_t* buffer) {
 // Lists every item (count, then every record), from memory or, given a path,
 // through the file (every directory read is then a ReadFile).
 bool ArchiveList(const Source& source, const char* path = nullptr) {
-    ArchiveHandle archive =
-        path != nullptr ? OpenArchive(path, 0, SourceFileName)
-                        : OpenArchive(source.bytes.data(), static_cast<DWORD>(source.bytes.size()), SourceMemory);
+    ArchiveHandle archive = path != nullptr ? OpenArchive(path, 0, SourceFileName)
+                                            : OpenArchive(source.bytes.data(), static_cast<DWORD>(source.bytes.size()),
+                                                          SourceMemory);
     if (archive == nullptr) return false;
     ArchiveItem item;
     bool ok = GetArchiveItem(archive, -1, &item) == ArchiveOk;
@@ -175,11 +175,11 @@ bool ArchiveList(const Source& source, const char* path = nullptr) {
 // --- Plain zlib, no archive layer ---------------------------------------------------
 
 struct LimitOptions {
-    bool crc = false;             // fold the output into a CRC-32 as it is produced
-    bool refill16k = false;       // feed the input through a 16 KiB buffer, as the reader does
+    bool crc = false;                      // fold the output into a CRC-32 as it is produced
+    bool refill16k = false;                // feed the input through a 16 KiB buffer, as the reader does
     ExtractProgressFn progress = nullptr;  // called after every written chunk
-    bool folderPerItem = false;   // CreateFolderPath on every item's folder, as the extraction does
-    bool fileCalls = false;       // SetFileAttributesA before, GetFileType and SetFileTime after every file
+    bool folderPerItem = false;            // CreateFolderPath on every item's folder, as the extraction does
+    bool fileCalls = false;                // SetFileAttributesA before, GetFileType and SetFileTime after every file
     // The same work done the cheaper way, as the extraction does it:
     // CreateFolderPath only when the folder is missing, the target created as
     // new, and only where that fails its attributes looked at and cleared.
@@ -188,8 +188,8 @@ struct LimitOptions {
 
 // Decompresses one item, handing the output to `sink` in pieces of at most
 // `piece` bytes (0: one piece of the whole item into `whole`).
-bool InflateItem(const std::uint8_t* archive, const LayoutItem& item, const LimitOptions& options,
-                 std::uint8_t* out, std::uint32_t piece, const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink) {
+bool InflateItem(const std::uint8_t* archive, const LayoutItem& item, const LimitOptions& options, std::uint8_t* out,
+                 std::uint32_t piece, const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink) {
     static std::uint8_t input[kChunk];
     const std::uint8_t* data = archive + item.dataOffset;
     std::uint32_t inLeft = item.compressedSize;
@@ -250,14 +250,15 @@ bool InflateItem(const std::uint8_t* archive, const LayoutItem& item, const Limi
     return ok && (!options.crc || crc == item.crc);
 }
 
-bool LimitItemToFile(const Source& source, const LayoutItem& item, const std::string& folder, const LimitOptions& options,
-                     std::vector<std::string>& made) {
+bool LimitItemToFile(const Source& source, const LayoutItem& item, const std::string& folder,
+                     const LimitOptions& options, std::vector<std::string>& made) {
     static std::uint8_t chunk[kChunk];
     {
         const std::string path = bench::JoinItemPath(folder, item.name);
         if (options.folderPerItem) {
             std::string parent = path.substr(0, path.find_last_of("\\/") + 1);
-            const DWORD attributes = options.cheaperFileCalls ? ::GetFileAttributesA(parent.c_str()) : INVALID_FILE_ATTRIBUTES;
+            const DWORD attributes = options.cheaperFileCalls ? ::GetFileAttributesA(parent.c_str())
+                                                              : INVALID_FILE_ATTRIBUTES;
             if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
                 static_cast<void>(CreateFolderPath(parent.data()));
             }
@@ -268,19 +269,23 @@ bool LimitItemToFile(const Source& source, const LayoutItem& item, const std::st
         HANDLE file = INVALID_HANDLE_VALUE;
         if (options.fileCalls && options.cheaperFileCalls) {
             file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            const DWORD existing = file != INVALID_HANDLE_VALUE ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(path.c_str());
-            if (existing != INVALID_FILE_ATTRIBUTES && (existing & ~(FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE)) != 0) {
+            const DWORD existing = file != INVALID_HANDLE_VALUE ? INVALID_FILE_ATTRIBUTES
+                                                                : ::GetFileAttributesA(path.c_str());
+            if (existing != INVALID_FILE_ATTRIBUTES &&
+                (existing & ~(FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE)) != 0) {
                 ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             }
         }
         if (file == INVALID_HANDLE_VALUE) {
-            file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr);
         }
         if (file == INVALID_HANDLE_VALUE) return false;
         const bool ok = InflateItem(source.bytes.data(), item, options, chunk, kChunk,
                                     [&](const std::uint8_t* bytes, std::uint32_t n) {
                                         DWORD written = 0;
-                                        if (!::WriteFile(file, bytes, n, &written, nullptr) || written != n) return false;
+                                        if (!::WriteFile(file, bytes, n, &written, nullptr) || written != n)
+                                            return false;
                                         if (options.progress != nullptr) options.progress(&written);
                                         return true;
                                     });
@@ -334,7 +339,9 @@ double ThreadCpu() {
     return seconds(kernel) + seconds(user);
 }
 
-double Rate(std::uint64_t bytes, double seconds) { return seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0; }
+double Rate(std::uint64_t bytes, double seconds) {
+    return seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0;
+}
 
 // Runs every measure `reps` times, interleaved, so that a slow phase of the
 // machine touches all of them alike.
@@ -383,7 +390,8 @@ bool RunPaired(const PairedRun& pair, int items, Measure& reader, Measure& limit
             seconds[side] += bench::Now() - t0;
             cpu[side] += ThreadCpu() - c0;
             if (!ok) {
-                std::fprintf(stderr, "extract_bench: %s failed at item %d\n", side == 0 ? reader.label : limit.label, i);
+                std::fprintf(stderr, "extract_bench: %s failed at item %d\n", side == 0 ? reader.label : limit.label,
+                             i);
                 return false;
             }
         }
@@ -427,22 +435,22 @@ void PriceTheExtraWork(const Source& large, double limitFilesSeconds, double lim
     std::vector<std::uint8_t> hot(256 * 1024);
     for (std::size_t i = 0; i < hot.size(); ++i) hot[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
     volatile uLong sink = 0;
-    const double zlibCrcMicros = MicrosPerCall(400, [&](int) { sink = crc32(sink, hot.data(), static_cast<uInt>(hot.size())); });
+    const double zlibCrcMicros = MicrosPerCall(
+        400, [&](int) { sink = crc32(sink, hot.data(), static_cast<uInt>(hot.size())); });
     const double zlibCrcRate = static_cast<double>(hot.size()) / zlibCrcMicros;  // MB/s
     volatile std::uint32_t ownSink = 0;
     // Many short rounds: the best is the one no other job interrupted.
     constexpr int kCrcRounds = 25;
-    const double crcMicros =
-        MicrosPerCall(400, [&](int) { ownSink = UpdateCrc32(ownSink, hot.data(), hot.size()); }, kCrcRounds);
+    const double crcMicros = MicrosPerCall(
+        400, [&](int) { ownSink = UpdateCrc32(ownSink, hot.data(), hot.size()); }, kCrcRounds);
     const double crcRate = static_cast<double>(hot.size()) / crcMicros;  // MB/s
     // As the reader calls it: 16 KiB pieces, just written by inflate.
     const double crcPieceMicros = MicrosPerCall(
         4000, [&](int i) { ownSink = UpdateCrc32(ownSink, hot.data() + (i % 15) * kChunk, kChunk); }, kCrcRounds);
     const double crcPieceRate = static_cast<double>(kChunk) / crcPieceMicros;
     std::vector<std::uint8_t> input(kChunk);
-    const double copyMicros = MicrosPerCall(4000, [&](int i) {
-        std::memcpy(input.data(), hot.data() + (i % 15) * kChunk, kChunk);
-    });
+    const double copyMicros = MicrosPerCall(
+        4000, [&](int i) { std::memcpy(input.data(), hot.data() + (i % 15) * kChunk, kChunk); });
     const double copyRate = static_cast<double>(kChunk) / copyMicros;
 
     const std::string folder = Fresh("p");
@@ -461,7 +469,8 @@ void PriceTheExtraWork(const Source& large, double limitFilesSeconds, double lim
         if (::GetFileType(h) == FILE_TYPE_DISK) ::SetFileTime(h, &time, &time, &time);
     });
     ::CloseHandle(h);
-    const double setAttributesMicros = MicrosPerCall(1000, [&](int) { ::SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL); });
+    const double setAttributesMicros = MicrosPerCall(
+        1000, [&](int) { ::SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL); });
     const double peekMicros = MicrosPerCall(2000, [&](int) {
         MSG message;
         while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&message);
@@ -489,18 +498,21 @@ void PriceTheExtraWork(const Source& large, double limitFilesSeconds, double lim
                 crcRate >= 15000 ? "met" : "MISSED");
     std::printf("    -> %.3f s per run = %4.1f %% of (d), %4.1f %% of (b)\n", crcSeconds,
                 100 * crcSeconds / limitMemorySeconds, 100 * crcSeconds / limitFilesSeconds);
-    std::printf("  16 KiB input refill copies:   %8.0f MB/s -> %.3f s per run = %4.1f %% of (d) (%llu refills)\n", copyRate,
-                copySeconds, 100 * copySeconds / limitMemorySeconds, static_cast<unsigned long long>(refills));
-    std::printf("  CreateFolderPath, existing %s: %6.1f us per item (GetFileAttributesA alone %.1f us)\n",
-                "folder", folderMicros, attributesMicros);
-    std::printf("  SetFileAttributesA:           %8.1f us per item (only for a target with attributes to clear);  "
-                "GetFileType + SetFileTime: %.1f us per item\n",
-                setAttributesMicros, timesMicros);
-    std::printf("  file calls per run (%0.f items: folder look, type and times):  %.3f s = %4.1f %% of (b)\n",
-                items, fileCallSeconds, 100 * fileCallSeconds / limitFilesSeconds);
-    std::printf("  PeekMessage drain, empty queue: %6.1f us per call -> %.3f s per run if drained after each of %.0f chunks "
-                "(the setup drains at most every 15 ms and after each item)\n",
-                peekMicros, chunks * peekMicros / 1e6, chunks);
+    std::printf("  16 KiB input refill copies:   %8.0f MB/s -> %.3f s per run = %4.1f %% of (d) (%llu refills)\n",
+                copyRate, copySeconds, 100 * copySeconds / limitMemorySeconds,
+                static_cast<unsigned long long>(refills));
+    std::printf("  CreateFolderPath, existing %s: %6.1f us per item (GetFileAttributesA alone %.1f us)\n", "folder",
+                folderMicros, attributesMicros);
+    std::printf(
+        "  SetFileAttributesA:           %8.1f us per item (only for a target with attributes to clear);  "
+        "GetFileType + SetFileTime: %.1f us per item\n",
+        setAttributesMicros, timesMicros);
+    std::printf("  file calls per run (%0.f items: folder look, type and times):  %.3f s = %4.1f %% of (b)\n", items,
+                fileCallSeconds, 100 * fileCallSeconds / limitFilesSeconds);
+    std::printf(
+        "  PeekMessage drain, empty queue: %6.1f us per call -> %.3f s per run if drained after each of %.0f chunks "
+        "(the setup drains at most every 15 ms and after each item)\n",
+        peekMicros, chunks * peekMicros / 1e6, chunks);
     std::printf("  target folder depth: %s\n", deep.c_str());
 }
 
@@ -529,14 +541,25 @@ int main(int argc, char** argv) {
     std::printf("large archive: %zu items, %.1f MiB uncompressed, %.1f MiB compressed, %.1f MiB file\n",
                 large.items.size(), static_cast<double>(large.totalBytes) / 1048576.0,
                 static_cast<double>(compressed) / 1048576.0, static_cast<double>(large.bytes.size()) / 1048576.0);
-    std::printf("runs: median of %d, MB/s = 10^6 bytes of uncompressed output per second; (a)-(d) timed item by item in\n"
-                "pairs, (a) with (b) and (c) with (d), alternating which goes first; the rest as whole runs, interleaved\n\n",
-                reps);
+    std::printf(
+        "runs: median of %d, MB/s = 10^6 bytes of uncompressed output per second; (a)-(d) timed item by item in\n"
+        "pairs, (a) with (b) and (c) with (d), alternating which goes first; the rest as whole runs, interleaved\n\n",
+        reps);
     std::fflush(stdout);
 
     std::string folder;
-    auto freshA = [&] { folder = Fresh("a"); g_progressBytes = 0; g_progressCalls = 0; return true; };
-    auto freshB = [&] { folder = Fresh("b"); g_progressBytes = 0; g_progressCalls = 0; return true; };
+    auto freshA = [&] {
+        folder = Fresh("a");
+        g_progressBytes = 0;
+        g_progressCalls = 0;
+        return true;
+    };
+    auto freshB = [&] {
+        folder = Fresh("b");
+        g_progressBytes = 0;
+        g_progressCalls = 0;
+        return true;
+    };
     std::uint8_t* mem = memoryTarget.data();
     std::vector<Measure> measures = {
         // (a)-(d) are timed item by item in pairs (RunPaired), below.
@@ -544,21 +567,48 @@ int main(int argc, char** argv) {
         {"(b) zlib -> files (limit)", nullptr, nullptr},
         {"(c) archive -> memory", nullptr, nullptr},
         {"(d) zlib -> memory (limit)", nullptr, nullptr},
-        {"    archive -> files, progress counts, whole runs", freshA, [&] { return ArchiveToFiles(large, folder, CountProgress) && g_progressBytes == large.totalBytes; }},
+        {"    archive -> files, progress counts, whole runs", freshA,
+         [&] { return ArchiveToFiles(large, folder, CountProgress) && g_progressBytes == large.totalBytes; }},
         {"    zlib -> files (limit), whole runs", freshB, [&] { return LimitToFiles(large, folder, {}); }},
         {"    archive -> memory, whole runs", nullptr, [&] { return ArchiveToMemory(large, mem); }},
         {"    zlib -> memory (limit), whole runs", nullptr, [&] { return LimitToMemory(large, mem, {}); }},
-        {"    zlib -> memory + CRC-32", nullptr, [&] { return LimitToMemory(large, mem, {true, false, nullptr}); }},
-        {"    zlib -> memory + CRC-32 + 16 KiB refills", nullptr, [&] { return LimitToMemory(large, mem, {true, true, nullptr}); }},
-        {"    zlib -> files + CRC-32", freshB, [&] { return LimitToFiles(large, folder, {true, false, nullptr}); }},
-        {"    zlib -> files + CRC-32 + 16 KiB refills + counting progress", freshB, [&] { return LimitToFiles(large, folder, {true, true, CountProgress}); }},
-        {"    zlib -> files + CreateFolderPath per item", freshB, [&] { return LimitToFiles(large, folder, {false, false, nullptr, true, false, false}); }},
-        {"    zlib -> files + attribute/type/time calls per item", freshB, [&] { return LimitToFiles(large, folder, {false, false, nullptr, false, true, false}); }},
-        {"    zlib -> files + all of the above (the reader's work, no archive code)", freshB, [&] { return LimitToFiles(large, folder, {true, true, CountProgress, true, true, false}); }},
-        {"    the same, folder check and attribute clearing only when needed", freshB, [&] { return LimitToFiles(large, folder, {true, true, CountProgress, true, true, true}); }},
+        {"    zlib -> memory + CRC-32", nullptr,
+         [&] {
+             return LimitToMemory(large, mem, {true, false, nullptr});
+         }},
+        {"    zlib -> memory + CRC-32 + 16 KiB refills", nullptr,
+         [&] {
+             return LimitToMemory(large, mem, {true, true, nullptr});
+         }},
+        {"    zlib -> files + CRC-32", freshB,
+         [&] {
+             return LimitToFiles(large, folder, {true, false, nullptr});
+         }},
+        {"    zlib -> files + CRC-32 + 16 KiB refills + counting progress", freshB,
+         [&] {
+             return LimitToFiles(large, folder, {true, true, CountProgress});
+         }},
+        {"    zlib -> files + CreateFolderPath per item", freshB,
+         [&] {
+             return LimitToFiles(large, folder, {false, false, nullptr, true, false, false});
+         }},
+        {"    zlib -> files + attribute/type/time calls per item", freshB,
+         [&] {
+             return LimitToFiles(large, folder, {false, false, nullptr, false, true, false});
+         }},
+        {"    zlib -> files + all of the above (the reader's work, no archive code)", freshB,
+         [&] {
+             return LimitToFiles(large, folder, {true, true, CountProgress, true, true, false});
+         }},
+        {"    the same, folder check and attribute clearing only when needed", freshB,
+         [&] {
+             return LimitToFiles(large, folder, {true, true, CountProgress, true, true, true});
+         }},
         {"    archive -> files, no progress function", freshA, [&] { return ArchiveToFiles(large, folder, nullptr); }},
-        {"    archive -> files, progress drains the message queue per block", freshA, [&] { return ArchiveToFiles(large, folder, DrainingProgress); }},
-        {"    archive -> files, progress drains the queue every 15 ms", freshA, [&] { return ArchiveToFiles(large, folder, TimedDrainingProgress); }},
+        {"    archive -> files, progress drains the message queue per block", freshA,
+         [&] { return ArchiveToFiles(large, folder, DrainingProgress); }},
+        {"    archive -> files, progress drains the queue every 15 ms", freshA,
+         [&] { return ArchiveToFiles(large, folder, TimedDrainingProgress); }},
     };
     const int largeItems = static_cast<int>(large.items.size());
     // One paired run of a reader side against its limit over the large archive;
@@ -591,8 +641,10 @@ int main(int argc, char** argv) {
         return ok;
     };
     for (int r = 0; r < reps; ++r) {
-        if (!measures[0].failed && !paired(measures[0], measures[1], true)) measures[0].failed = measures[1].failed = true;
-        if (!measures[2].failed && !paired(measures[2], measures[3], false)) measures[2].failed = measures[3].failed = true;
+        if (!measures[0].failed && !paired(measures[0], measures[1], true))
+            measures[0].failed = measures[1].failed = true;
+        if (!measures[2].failed && !paired(measures[2], measures[3], false))
+            measures[2].failed = measures[3].failed = true;
         RunInterleaved(measures, 1);
     }
     std::vector<double> rates, fastest, cpuRates;
@@ -622,7 +674,9 @@ int main(int argc, char** argv) {
                 cd >= 0.97 ? "met" : "MISSED", ratio(fastest, 2, 3), ratio(cpuRates, 2, 3));
     std::printf("progress calls per (a) run: %llu\n\n", static_cast<unsigned long long>(g_progressCalls));
     {
-        auto best = [](const Measure& m) { return m.seconds.empty() ? 1.0 : *std::min_element(m.seconds.begin(), m.seconds.end()); };
+        auto best = [](const Measure& m) {
+            return m.seconds.empty() ? 1.0 : *std::min_element(m.seconds.begin(), m.seconds.end());
+        };
         PriceTheExtraWork(large, best(measures[1]), best(measures[3]));
         std::printf("\n");
     }
@@ -650,7 +704,8 @@ int main(int argc, char** argv) {
             const std::string folderLimit = Fresh("t");
             std::vector<std::string> made;
             const double t0 = bench::Now();
-            ArchiveHandle archive = OpenArchive(small.bytes.data(), static_cast<DWORD>(small.bytes.size()), SourceMemory);
+            ArchiveHandle archive = OpenArchive(small.bytes.data(), static_cast<DWORD>(small.bytes.size()),
+                                                SourceMemory);
             const double opening = bench::Now() - t0;
             PairedRun pair;
             pair.reader = [&](int i) { return ArchiveItemToFile(archive, i, folderReader, CountProgress); };

@@ -116,8 +116,7 @@ void AddMixedItems(std::vector<packer::Item>& items, Random& random, std::uint64
                                                                 : support::NoiseData(random, size);
         char name[96];
         std::snprintf(name, sizeof name, "data%02u/part%u/item%04u%s", static_cast<unsigned>(n % 12),
-                      static_cast<unsigned>(n % 3), static_cast<unsigned>(n),
-                      extensions[static_cast<int>(kind)]);
+                      static_cast<unsigned>(n % 3), static_cast<unsigned>(n), extensions[static_cast<int>(kind)]);
         const packer::Method method = n % 37 == 5 ? packer::Method::Stored : packer::Method::Deflate;
         total += data.size();
         items.push_back(MakeItem(name, std::move(data), method));

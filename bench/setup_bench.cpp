@@ -137,8 +137,8 @@ int Fail(const char* what) {
 // Figures of one run of the setup through its dialogs.
 struct SetupRun {
     bool ok = false;
-    double startup = 0;        // process start to licence dialog shown
-    double copy = 0;           // progress dialog shown to gone
+    double startup = 0;  // process start to licence dialog shown
+    double copy = 0;     // progress dialog shown to gone
     double installToReport = 0;
     double peakWorkingSet = 0;  // MiB
     double peakCommit = 0;      // MiB
@@ -372,9 +372,10 @@ int main(int argc, char** argv) {
     if (!probed.answers.empty()) {
         std::vector<double> ms;
         for (double a : probed.answers) ms.push_back(a * 1000);
-        std::printf("progress dialog answers a sent message (extra round): median %.1f ms, max %.1f ms over %zu messages "
-                    "during a %.3f s copy\n",
-                    bench::Median(ms), *std::max_element(ms.begin(), ms.end()), ms.size(), probed.copy);
+        std::printf(
+            "progress dialog answers a sent message (extra round): median %.1f ms, max %.1f ms over %zu messages "
+            "during a %.3f s copy\n",
+            bench::Median(ms), *std::max_element(ms.begin(), ms.end()), ms.size(), probed.copy);
     }
     std::printf("installed: %llu files, %.1f MiB\n", static_cast<unsigned long long>(last.files),
                 static_cast<double>(last.installed) / 1048576.0);

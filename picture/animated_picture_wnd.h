@@ -43,15 +43,15 @@ struct GifFrame {
     DWORD height;
     DWORD left;
     DWORD top;
-    DWORD delay;     // hundredths of a second; kNoFrameDelay without a graphic control extension
-    LONG disposal;   // 0-7; 0 without a graphic control extension
+    DWORD delay;    // hundredths of a second; kNoFrameDelay without a graphic control extension
+    LONG disposal;  // 0-7; 0 without a graphic control extension
 };
 
 // What the walker finds in a stream, frame by frame, for makers and tests.
 struct GifFrameLayout {
-    DWORD offset;       // first byte of the frame in the source stream
-    DWORD extent;       // bytes from there to the end of the frame's graphic block
-    DWORD streamSize;   // size of the frame's stand-alone stream
+    DWORD offset;      // first byte of the frame in the source stream
+    DWORD extent;      // bytes from there to the end of the frame's graphic block
+    DWORD streamSize;  // size of the frame's stand-alone stream
     DWORD width, height, left, top, delay;
     LONG disposal;
     std::vector<BYTE> stream;  // the stand-alone stream itself

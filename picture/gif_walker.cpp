@@ -65,11 +65,16 @@ GifBlockKind CAnimatedPictureWnd::BlockKindAt() const noexcept {
     BYTE label = 0;
     if (position == 0xFFFFFFFFu || !ByteAt(position + 1, label)) return Unrecognized;
     switch (label) {
-        case kApplicationLabel: return ApplicationExtension;
-        case kCommentLabel: return CommentExtension;
-        case kGraphicControlLabel: return GraphicControlExtension;
-        case kPlainTextLabel: return PlainTextExtension;
-        default: return Unrecognized;
+        case kApplicationLabel:
+            return ApplicationExtension;
+        case kCommentLabel:
+            return CommentExtension;
+        case kGraphicControlLabel:
+            return GraphicControlExtension;
+        case kPlainTextLabel:
+            return PlainTextExtension;
+        default:
+            return Unrecognized;
     }
 }
 
@@ -92,12 +97,21 @@ LONG CAnimatedPictureWnd::SubBlockChainLength(DWORD offset) const noexcept {
 LONG CAnimatedPictureWnd::BlockLengthAt() const noexcept {
     DWORD fixed = 0;
     switch (BlockKindAt()) {
-        case Unrecognized: return -1;
-        case Trailer: return 1;
-        case GraphicControlExtension: return 8;
-        case ApplicationExtension: fixed = 14; break;
-        case CommentExtension: fixed = 2; break;
-        case PlainTextExtension: fixed = 15; break;
+        case Unrecognized:
+            return -1;
+        case Trailer:
+            return 1;
+        case GraphicControlExtension:
+            return 8;
+        case ApplicationExtension:
+            fixed = 14;
+            break;
+        case CommentExtension:
+            fixed = 2;
+            break;
+        case PlainTextExtension:
+            fixed = 15;
+            break;
         case ImageDescriptor: {
             BYTE packed = 0;
             if (dataSize - position <= 9 || !ByteAt(position + 9, packed)) return 0;

@@ -25,8 +25,7 @@ constexpr DWORD kShortestDelay = 5;
     OLE_YSIZE_HIMETRIC himetricHeight = 0;
     picture->get_Width(&himetricWidth);
     picture->get_Height(&himetricHeight);
-    return picture->Render(dc, x, y, width, height, 0, himetricHeight, himetricWidth, -himetricHeight, nullptr) ==
-           S_OK;
+    return picture->Render(dc, x, y, width, height, 0, himetricHeight, himetricWidth, -himetricHeight, nullptr) == S_OK;
 }
 
 }  // namespace
@@ -171,8 +170,9 @@ bool CAnimatedPictureWnd::DrawCurrentFrame() noexcept {
                          surface.dc.get(), static_cast<int>(frame.left), static_cast<int>(frame.top), SRCCOPY);
             }
         }
-        rendered = RenderPicture(frame.picture.get(), surface.dc.get(), static_cast<LONG>(frame.left), static_cast<LONG>(frame.top),
-                                 static_cast<LONG>(frame.width), static_cast<LONG>(frame.height));
+        rendered = RenderPicture(frame.picture.get(), surface.dc.get(), static_cast<LONG>(frame.left),
+                                 static_cast<LONG>(frame.top), static_cast<LONG>(frame.width),
+                                 static_cast<LONG>(frame.height));
     }
     framesDrawn.fetch_add(1);
     return rendered;

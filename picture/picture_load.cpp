@@ -232,10 +232,9 @@ GifStreamLayout CAnimatedPictureWnd::InspectGifStream(const BYTE* bytes, DWORD s
                 win32::UniqueGlobal frameStream(ExtractFrame(streamSize, values));
                 if (!frameStream) break;
                 const BYTE* bytesOut = static_cast<const BYTE*>(frameStream.get());
-                layout.frames.push_back(GifFrameLayout{values.offset, values.extent, streamSize, values.width,
-                                                       values.height, values.left, values.top, values.delay,
-                                                       values.disposal,
-                                                       std::vector<BYTE>(bytesOut, bytesOut + streamSize)});
+                layout.frames.push_back(GifFrameLayout{
+                    values.offset, values.extent, streamSize, values.width, values.height, values.left, values.top,
+                    values.delay, values.disposal, std::vector<BYTE>(bytesOut, bytesOut + streamSize)});
             }
         } catch (const std::bad_alloc&) {
         }

@@ -32,8 +32,8 @@ bool CSubclassWindow::Attach(HWND window) noexcept {
     const LONG_PTR installed = ::GetWindowLongPtrA(window, GWLP_WNDPROC);
     if (installed == reinterpret_cast<LONG_PTR>(&CSubclassWindow::WindowProc)) return false;
     if (!::SetPropA(window, kObjectProperty, static_cast<HANDLE>(this))) return false;
-    LONG_PTR previous =
-        ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CSubclassWindow::WindowProc));
+    LONG_PTR previous = ::SetWindowLongPtrA(window, GWLP_WNDPROC,
+                                            reinterpret_cast<LONG_PTR>(&CSubclassWindow::WindowProc));
     if (previous == 0) {
         ::RemovePropA(window, kObjectProperty);
         return false;

@@ -22,8 +22,8 @@ namespace {
 // this plus one tick of the clock), and once after every item.
 constexpr DWORD kDrainIntervalMs = 15;
 
-DWORD g_lastDrainTick = 0;   // GetTickCount of the last drain during the copy
-unsigned g_barPercent = 0;   // the position the bar was last given
+DWORD g_lastDrainTick = 0;  // GetTickCount of the last drain during the copy
+unsigned g_barPercent = 0;  // the position the bar was last given
 
 void Fail() noexcept { g_setup.installOk = false; }
 

@@ -5,9 +5,7 @@
 #include "archive/stored_name.h"
 #include "common/path_text.h"
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 bool IsSafeItemName(const char* storedName) noexcept {
     // The same rule the archive applies to the paths it builds from stored names.

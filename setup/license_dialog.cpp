@@ -48,8 +48,8 @@ bool ExtractLicense() noexcept {
         // A buffer of the item's size receives the whole item, CRC-32 checked,
         // in the first call; the next one confirms its end. Anything else means
         // a damaged item, and no part of it is shown.
-        ArchiveResult result =
-            ExtractArchiveItem(archive.get(), i, buffer, record.uncompressedSize, TargetMemory, nullptr);
+        ArchiveResult result = ExtractArchiveItem(archive.get(), i, buffer, record.uncompressedSize, TargetMemory,
+                                                  nullptr);
         if (result == ArchiveMoreData) {
             result = ExtractArchiveItem(archive.get(), i, buffer, record.uncompressedSize, TargetMemory, nullptr);
         }
@@ -142,8 +142,8 @@ bool ShowLicenseDialog() noexcept {
     // for as long as the dialog lives.
     win32::UniqueModule richEdit(win32::LoadSystemLibrary("RICHED20.DLL"));
     if (!richEdit) return true;
-    const INT_PTR result =
-        ::DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_LICENSE), nullptr, LicenseDialogProc, 0);
+    const INT_PTR result = ::DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_LICENSE), nullptr,
+                                             LicenseDialogProc, 0);
     ReleaseLicenseText();
     return result == IDOK;
 }

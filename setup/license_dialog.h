@@ -6,9 +6,9 @@
 
 // The licence text handed to the rich-edit control by LicenseStreamRead.
 struct LicenseStreamState {
-    BYTE* licenseBuffer;      // the extracted bytes of "License.rtf" (held by the dialog's owner), or null
-    DWORD licenseLength;      // bytes in licenseBuffer
-    DWORD licensePosition;    // next byte to hand over
+    BYTE* licenseBuffer;    // the extracted bytes of "License.rtf" (held by the dialog's owner), or null
+    DWORD licenseLength;    // bytes in licenseBuffer
+    DWORD licensePosition;  // next byte to hand over
 };
 extern LicenseStreamState g_licenseStream;
 

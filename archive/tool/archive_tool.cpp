@@ -23,10 +23,11 @@
 namespace {
 
 int Usage() {
-    std::fputs("usage: larkspan-archive [--handle] list ARCHIVE\n"
-               "       larkspan-archive [--handle] extract ARCHIVE DIR\n"
-               "       larkspan-archive [--handle] cat ARCHIVE INDEX\n",
-               stderr);
+    std::fputs(
+        "usage: larkspan-archive [--handle] list ARCHIVE\n"
+        "       larkspan-archive [--handle] extract ARCHIVE DIR\n"
+        "       larkspan-archive [--handle] cat ARCHIVE INDEX\n",
+        stderr);
     return 2;
 }
 

@@ -31,8 +31,8 @@ void PrintUsage() {
 // Reads a whole file into a movable global block, as the setup holds its
 // resources before loading them.
 [[nodiscard]] win32::UniqueGlobal ReadFileToGlobal(const char* path, DWORD& size) noexcept {
-    win32::UniqueFile file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    win32::UniqueFile file(
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return {};
     LARGE_INTEGER length{};
     if (!::GetFileSizeEx(file.get(), &length) || length.QuadPart > 0x7FFFFFFF) return {};

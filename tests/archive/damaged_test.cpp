@@ -55,19 +55,28 @@ TEST(DamagedData, FailsInEveryModeAtTheDamagedPiece) {
         {"wrong CRC-32, deflated", packer::Method::Deflate, 5000, wrongCrc, {{5000, 0}, {1000, 4}}},
         {"wrong CRC-32 of an empty stored item", packer::Method::Stored, 0, wrongCrc, {{1000, 0}}},
         {"wrong CRC-32 of an empty deflated item", packer::Method::Deflate, 0, wrongCrc, {{1000, 0}}},
-        {"a changed stored byte", packer::Method::Stored, 3000,
-         [](Bytes& b, const packer::ItemLayout& l) { b[l.dataOffset + 1234] ^= 0x40; }, {{3000, 0}}},
-        {"stored data shorter than its size", packer::Method::Stored, 40000,
+        {"a changed stored byte",
+         packer::Method::Stored,
+         3000,
+         [](Bytes& b, const packer::ItemLayout& l) { b[l.dataOffset + 1234] ^= 0x40; },
+         {{3000, 0}}},
+        {"stored data shorter than its size",
+         packer::Method::Stored,
+         40000,
          [](Bytes& b, const packer::ItemLayout& l) {
              PutInBothHeaders(b, l, LocalCompressed, CentralCompressed, 30000);
          },
          {{4096, 7}, {40000, 0}}},
-        {"deflate data ending before its size", packer::Method::Deflate, 20000,
+        {"deflate data ending before its size",
+         packer::Method::Deflate,
+         20000,
          [](Bytes& b, const packer::ItemLayout& l) {
              PutInBothHeaders(b, l, LocalUncompressed, CentralUncompressed, 20010);
          },
          {{20010, 0}, {16384, 1}}},
-        {"a corrupt deflate stream", packer::Method::Deflate, 20000,
+        {"a corrupt deflate stream",
+         packer::Method::Deflate,
+         20000,
          [](Bytes& b, const packer::ItemLayout& l) { std::fill_n(b.begin() + l.dataOffset, 16, std::uint8_t{0xFF}); },
          {{1000, 0}}},
     };
@@ -106,8 +115,8 @@ TEST(StoredNames, NamesThatWouldLeaveTheirBaseAreRefused) {
     const std::string base = outer / "base";
     ASSERT_TRUE(::CreateDirectoryA(base.c_str(), nullptr));
     const std::vector<std::string> folders = {"../escaped/", "a/../../escaped/", "..\\escaped\\", "/rooted/",
-                                              "\\rooted\\", "C:escaped/", ".../escaped/", "nul/", "Com1.d/",
-                                              "trailing./"};
+                                              "\\rooted\\",  "C:escaped/",       ".../escaped/",  "nul/",
+                                              "Com1.d/",     "trailing./"};
     std::vector<packer::Item> items;
     for (const std::string& name : folders) items.push_back(FolderItem(name));
     items.push_back(FileItem("../escaped.txt", PatternData(10)));

@@ -353,8 +353,8 @@ TEST(ItemCrc32, MatchesZlibForEveryLengthAndAlignment) {
             const auto expected = static_cast<std::uint32_t>(crc32(start, data, static_cast<uInt>(length)));
             const std::uint32_t got = UpdateCrc32(start, data, length);
             if (got != expected && ++mismatches <= 5) {
-                ADD_FAILURE() << length << " bytes at offset " << alignment << " from 0x" << std::hex << start
-                              << ": 0x" << got << ", zlib 0x" << expected
+                ADD_FAILURE() << length << " bytes at offset " << alignment << " from 0x" << std::hex << start << ": 0x"
+                              << got << ", zlib 0x" << expected
                               << (Crc32UsesCarrylessMultiply() ? " (folding)" : " (zlib's own)");
             }
         }

@@ -85,8 +85,8 @@ TEST(ArchiveItems, CountFormAndRecords) {
 }
 
 TEST(ArchiveItems, TheLastRecordComesFromTheCache) {
-    const packer::Packed layout =
-        packer::Pack({FileItem("first.txt", PatternData(10)), FileItem("other.txt", PatternData(20))});
+    const packer::Packed layout = packer::Pack(
+        {FileItem("first.txt", PatternData(10)), FileItem("other.txt", PatternData(20))});
     Bytes archive = layout.bytes;
     ArchiveHandle opened = OpenMemory(archive);
     ASSERT_NE(opened, nullptr);
@@ -137,41 +137,67 @@ TEST(ArchiveItems, TimesComeFromTheUtBlockOrTheDosTime) {
              item.accessTime = 1500000001;
              item.creationTime = 1500000002;
          },
-         {}, UnixTicks(1500000000), UnixTicks(1500000001), UnixTicks(1500000002)},
+         {},
+         UnixTicks(1500000000),
+         UnixTicks(1500000001),
+         UnixTicks(1500000002)},
         {"only the write time flagged",
          [](packer::Item& item) {
              item.modificationTime = 1500000000;
              item.localUtFlags = 1;
          },
-         {}, UnixTicks(1500000000), dos1500, dos1500},
+         {},
+         UnixTicks(1500000000),
+         dos1500,
+         dos1500},
         {"no UT block",
          [](packer::Item& item) {
              item.modificationTime = 1500000000;
              item.localUtFlags = 0;
          },
-         {}, dos1500, dos1500, dos1500},
+         {},
+         dos1500,
+         dos1500,
+         dos1500},
         {"both ends of the range, past January 2038 staying positive",
          [](packer::Item& item) {
              item.modificationTime = 0;
              item.accessTime = 0xFFFFFFFFu;  // 2106-02-07 06:28:15
              item.creationTime = 0x80000000u;
          },
-         {}, 116444736000000000ull, UnixTicks(0xFFFFFFFFu), UnixTicks(0x80000000u)},
+         {},
+         116444736000000000ull,
+         UnixTicks(0xFFFFFFFFu),
+         UnixTicks(0x80000000u)},
         {"a large unknown block before it",
          [](packer::Item& item) {
              item.localExtraBefore = {0x99, 0x88, 0x2C, 0x01};  // ID 0x8899, 300 bytes of data
              const Bytes filler = PatternData(300, 4);
              item.localExtraBefore.insert(item.localExtraBefore.end(), filler.begin(), filler.end());
          },
-         {}, UnixTicks(1700000000), UnixTicks(1700000100), UnixTicks(1600000000)},
-        {"three times announced, one held", nullptr, {0x55, 0x54, 0x05, 0x00, 0x07, 0x10, 0x20, 0x30, 0x40},
-         UnixTicks(0x40302010u), dos1700, dos1700},
-        {"a block size running past the field", nullptr, {0x55, 0x54, 0x0D, 0x00, 0x07, 0x10, 0x20, 0x30, 0x40},
-         UnixTicks(0x40302010u), dos1700, dos1700},
+         {},
+         UnixTicks(1700000000),
+         UnixTicks(1700000100),
+         UnixTicks(1600000000)},
+        {"three times announced, one held",
+         nullptr,
+         {0x55, 0x54, 0x05, 0x00, 0x07, 0x10, 0x20, 0x30, 0x40},
+         UnixTicks(0x40302010u),
+         dos1700,
+         dos1700},
+        {"a block size running past the field",
+         nullptr,
+         {0x55, 0x54, 0x0D, 0x00, 0x07, 0x10, 0x20, 0x30, 0x40},
+         UnixTicks(0x40302010u),
+         dos1700,
+         dos1700},
         {"flags with no time", nullptr, {0x55, 0x54, 0x01, 0x00, 0x07}, dos1700, dos1700, dos1700},
-        {"write and creation flagged, access not", nullptr,
-         {0x55, 0x54, 0x09, 0x00, 0x05, 0x10, 0x20, 0x30, 0x40, 0x11, 0x21, 0x31, 0x41}, UnixTicks(0x40302010u),
-         dos1700, UnixTicks(0x41312111u)},
+        {"write and creation flagged, access not",
+         nullptr,
+         {0x55, 0x54, 0x09, 0x00, 0x05, 0x10, 0x20, 0x30, 0x40, 0x11, 0x21, 0x31, 0x41},
+         UnixTicks(0x40302010u),
+         dos1700,
+         UnixTicks(0x41312111u)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -219,9 +245,9 @@ TEST(ArchiveItems, LocalHeaderChecks) {
         std::size_t central;  // where the central header gets the same value too; 0 for nowhere
     };
     // The last: a method other than stored or deflate, in both headers.
-    for (const Patch patch : {Patch{0, 0x04034B50u, 4, 0}, Patch{8, 0, 2, 0}, Patch{LocalCrc, 1, 4, 0},
-                              Patch{LocalCompressed, 1, 4, 0}, Patch{LocalUncompressed, 1, 4, 0}, Patch{26, 6, 2, 0},
-                              Patch{8, 12, 2, 10}}) {
+    for (const Patch patch :
+         {Patch{0, 0x04034B50u, 4, 0}, Patch{8, 0, 2, 0}, Patch{LocalCrc, 1, 4, 0}, Patch{LocalCompressed, 1, 4, 0},
+          Patch{LocalUncompressed, 1, 4, 0}, Patch{26, 6, 2, 0}, Patch{8, 12, 2, 10}}) {
         Bytes archive = packed.bytes;
         const auto put = patch.width == 4 ? Put32 : Put16;
         put(archive, local + patch.offset, patch.value);
@@ -289,7 +315,8 @@ TEST(ArchiveItems, DamagedItemsAreRefusedInEveryOperation) {
     };
     const Case cases[] = {
         {"entry 1 without its signature",
-         [](Bytes& b, const packer::ItemLayout* l) { b[l[1].centralHeaderOffset] = 'X'; }, {false, true, true}},
+         [](Bytes& b, const packer::ItemLayout* l) { b[l[1].centralHeaderOffset] = 'X'; },
+         {false, true, true}},
         {"standard local signatures",
          [](Bytes& b, const packer::ItemLayout* l) {
              for (int i : {0, 1, 2}) Put32(b, l[i].localHeaderOffset, 0x04034B50u);
@@ -308,7 +335,8 @@ TEST(ArchiveItems, DamagedItemsAreRefusedInEveryOperation) {
          [](Bytes& b, const packer::ItemLayout* l) {
              const std::uint32_t size = l[1].dataOffset + l[1].compressedSize - l[0].dataOffset;
              const auto crc = static_cast<std::uint32_t>(crc32(0, b.data() + l[0].dataOffset, size));
-             for (std::size_t header : {std::size_t{l[0].localHeaderOffset} + 14, std::size_t{l[0].centralHeaderOffset} + 16}) {
+             for (std::size_t header :
+                  {std::size_t{l[0].localHeaderOffset} + 14, std::size_t{l[0].centralHeaderOffset} + 16}) {
                  Put32(b, header, crc);
                  Put32(b, header + 4, size);
                  Put32(b, header + 8, size);
@@ -342,9 +370,11 @@ TEST(ArchiveItems, DamagedItemsAreRefusedInEveryOperation) {
             }
             Bytes buffer(1000);
             EXPECT_EQ(ExtractArchiveItem(opened, i, buffer.data(), 1000, TargetMemory, nullptr),
-                      refused ? ArchiveErrMemoryExtract : ArchiveMoreData) << i;
+                      refused ? ArchiveErrMemoryExtract : ArchiveMoreData)
+                << i;
             EXPECT_EQ(ExtractArchiveItem(opened, i, const_cast<char*>(target.c_str()), 0, TargetFileName, nullptr),
-                      refused ? ArchiveErrItemHeader : ArchiveOk) << i;
+                      refused ? ArchiveErrItemHeader : ArchiveOk)
+                << i;
             EXPECT_EQ(Exists(target), !refused) << i;
             ::DeleteFileA(target.c_str());
         }

@@ -1,7 +1,6 @@
 // Every prefix of a small archive (from memory that ends at a no-access page,
-// and from a file), every prefix of its items behind an intact directory, and every single-byte change of its central directory and
-// end record (from memory), walked with all four operations: only defined
-// results, no fault, no hang.
+// and from a file), every prefix of its items behind an intact directory, and every single-byte change of its central
+// directory and end record (from memory), walked with all four operations: only defined results, no fault, no hang.
 #include "tests/support/files.h"
 #include "tests/support/memory.h"
 #include "tests/support/packing.h"

@@ -247,8 +247,8 @@ TEST(OpenDirectory, TheEndRecordNearestTheEndWins) {
 TEST(OpenDirectory, FindsTheSignatureAtEveryDistanceFromTheEnd) {
     // Comment lengths that put the signature across the overlap of two search
     // windows, at the far end of the reach, and just beyond it.
-    for (std::size_t length : {0u, 1000u, 1001u, 1002u, 1003u, 1004u, 1005u, 1006u, 1007u, 1008u, 1009u, 2030u,
-                               2031u, 2032u, 2033u, 2034u, 65512u, 65513u, 65514u, 65535u}) {
+    for (std::size_t length : {0u,    1000u, 1001u, 1002u, 1003u, 1004u, 1005u,  1006u,  1007u,  1008u,
+                               1009u, 2030u, 2031u, 2032u, 2033u, 2034u, 65512u, 65513u, 65514u, 65535u}) {
         packer::Options options;
         options.comment.assign(length, 'c');
         const Bytes archive = packer::Pack({FileItem("x.txt", PatternData(10))}, options).bytes;
@@ -289,7 +289,8 @@ TEST(DirectoryWalk, AMoveForwardFromAnUnreadableEntryReadsNothing) {
     Bytes archive = packed.bytes;
     Put16(archive, packed.endRecordOffset + 8, 0xFFFF);
     Put16(archive, packed.endRecordOffset + 10, 0xFFFF);
-    DirectoryReader* reader = OpenDirectory(OpenByteSource(archive.data(), static_cast<std::uint32_t>(archive.size()), 3));
+    DirectoryReader* reader = OpenDirectory(
+        OpenByteSource(archive.data(), static_cast<std::uint32_t>(archive.size()), 3));
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(PositionOnItem(reader, 2), ReaderOk);
     EXPECT_NE(PositionOnItem(reader, 3), ReaderOk);  // the end record stands where entry 3 would be

@@ -69,10 +69,10 @@ protected:
 }  // namespace
 
 TEST_F(ArchiveTool, ListsEveryItemByNameAndByHandle) {
-    const std::string expected =
-        "0\t70000\t" + std::string("*") + "\t0x000000A0\t2023-11-14T22:13:20Z\tLarkspan.exe\n"
-        "1\t500\t500\t0x000000A1\t2106-02-07T06:28:15Z\tdocs/read me.txt\n"
-        "2\t0\t0\t0x00000090\t1970-01-01T00:00:00Z\tdocs/empty/\n";
+    const std::string expected = "0\t70000\t" + std::string("*") +
+                                 "\t0x000000A0\t2023-11-14T22:13:20Z\tLarkspan.exe\n"
+                                 "1\t500\t500\t0x000000A1\t2106-02-07T06:28:15Z\tdocs/read me.txt\n"
+                                 "2\t0\t0\t0x00000090\t1970-01-01T00:00:00Z\tdocs/empty/\n";
     for (const char* how : {"", "--handle "}) {
         const ToolRun run = RunTool(temp_, std::string(how) + "list " + Quoted(archive_));
         EXPECT_EQ(run.exitCode, 0u) << run.err;
@@ -118,9 +118,9 @@ TEST_F(ArchiveTool, ReportsFailures) {
 
     // An item that would land outside the folder is refused; the others are written.
     const std::string escaping = temp_ / "escaping.zip";
-    ASSERT_TRUE(WriteWholeFile(escaping, packer::Pack({FileItem("../outside.txt", PatternData(10)),
-                                                       FileItem("inside.txt", PatternData(20))})
-                                             .bytes));
+    ASSERT_TRUE(WriteWholeFile(
+        escaping,
+        packer::Pack({FileItem("../outside.txt", PatternData(10)), FileItem("inside.txt", PatternData(20))}).bytes));
     run = RunTool(temp_, "extract " + Quoted(escaping) + " " + Quoted(temp_ / "dest"));
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_NE(run.err.find("item 0"), std::string::npos) << run.err;

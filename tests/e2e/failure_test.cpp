@@ -96,7 +96,7 @@ struct RefusedCase {
     const char* variant;
     std::string report;
     std::vector<std::string> outside;  // "<temp>" stands for the parent of the destination
-    bool deepFolder = false;            // a destination that leaves the long name no room
+    bool deepFolder = false;           // a destination that leaves the long name no room
 };
 void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.name; }
 

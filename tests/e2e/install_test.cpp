@@ -22,7 +22,8 @@ std::vector<Item> BasicItems() {
 // Whether this file system keeps a creation time that a program sets.
 bool CreationTimeIsKept(const TempFolder& folder) {
     const std::string probe = folder / "creation-probe";
-    HANDLE file = ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     const FILETIME wanted = FileTimeOf(LARKSPAN_E2E_CTIME);
     ::SetFileTime(file, &wanted, nullptr, nullptr);
@@ -54,8 +55,8 @@ void ExpectItemsInPlace(const std::string& folder, bool checkCreation) {
         const auto original = ReadWholeFile(item.source);
         ASSERT_TRUE(written.has_value());
         ASSERT_TRUE(original.has_value()) << item.source;
-        EXPECT_TRUE(*written == *original) << "contents differ (" << written->size() << " bytes written, "
-                                           << original->size() << " packed)";
+        EXPECT_TRUE(*written == *original)
+            << "contents differ (" << written->size() << " bytes written, " << original->size() << " packed)";
     }
 }
 
@@ -96,7 +97,7 @@ TEST_P(Destinations, SucceedsWithEveryItemInPlaceAndStartsTheFirstItemOnceInTheF
         << setup.error();
     HWND main = AgreeToLicence(setup);
     ASSERT_NE(main, nullptr);
-    InstallInto(main, d.form == Destination::Relative ? d.below
+    InstallInto(main, d.form == Destination::Relative            ? d.below
                       : d.form == Destination::TrailingBackslash ? folder + "\\"
                                                                  : folder);
     if (missing) {
@@ -109,7 +110,8 @@ TEST_P(Destinations, SucceedsWithEveryItemInPlaceAndStartsTheFirstItemOnceInTheF
     EXPECT_EQ(report.box.text, kString112);
     EXPECT_EQ(report.exitCode, 1u);
     const auto boxes = setup.SeenMessageBoxes();
-    EXPECT_EQ(boxes.size(), missing ? 2u : 1u) << "an existing folder installs without a question:\n" << Describe(boxes);
+    EXPECT_EQ(boxes.size(), missing ? 2u : 1u) << "an existing folder installs without a question:\n"
+                                               << Describe(boxes);
 
     ExpectItemsInPlace(folder, creation);
 
@@ -121,7 +123,8 @@ TEST_P(Destinations, SucceedsWithEveryItemInPlaceAndStartsTheFirstItemOnceInTheF
     EXPECT_EQ(log.get("exit"), "0");
     EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
                             [](const std::string& line) { return line.rfind("pid=", 0) == 0; }),
-              1) << "started exactly once";
+              1)
+        << "started exactly once";
 }
 
 INSTANTIATE_TEST_SUITE_P(Install, Destinations,

@@ -8,8 +8,7 @@
 namespace e2e {
 namespace {
 
-const char kAgreeText[] =
-    "I have read, understood and agree to the  terms of the End User License Agreement.";
+const char kAgreeText[] = "I have read, understood and agree to the  terms of the End User License Agreement.";
 
 // The licence rendered by a rich-edit control of this process, as the setup's
 // control must show it: the same RTF streamed into the same window class.
@@ -35,9 +34,10 @@ std::optional<std::string> RenderLocally(const std::vector<std::uint8_t>& rtf) {
     HMODULE module = ::LoadLibraryA(library.c_str());
     if (!module) return std::nullopt;
     std::optional<std::string> text;
-    HWND edit = ::CreateWindowExA(0, "RichEdit20A", "", WS_POPUP | ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_HSCROLL |
-                                                          ES_AUTOVSCROLL | ES_AUTOHSCROLL,
-                                  0, 0, 600, 300, nullptr, nullptr, nullptr, nullptr);
+    HWND edit = ::CreateWindowExA(
+        0, "RichEdit20A", "",
+        WS_POPUP | ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_HSCROLL | ES_AUTOVSCROLL | ES_AUTOHSCROLL, 0, 0, 600,
+        300, nullptr, nullptr, nullptr, nullptr);
     if (edit) {
         StreamSource source{&rtf, 0};
         EDITSTREAM stream{};

@@ -202,8 +202,8 @@ TEST(MainDialog, FolderLongerThan259CharactersIsNeverCutAndUsed) {
         const MessageBoxInfo error = NextBox(setup);
         // The message names the folder, shortened in its middle (the relative one
         // as typed when the system's ANSI call cannot make a path this long absolute).
-        const std::string tail =
-            c.typed.substr(c.typed.size() - 8) + "' cannot be created.\nPlease choose another location.";
+        const std::string tail = c.typed.substr(c.typed.size() - 8) +
+                                 "' cannot be created.\nPlease choose another location.";
         EXPECT_EQ(error.text.rfind("Folder '", 0), 0u) << error.text;
         EXPECT_EQ(error.text.substr(error.text.size() - std::min(tail.size(), error.text.size())), tail) << error.text;
         EXPECT_EQ(error.icon, IconKind::Error) << "icon: " << IconName(error.icon);

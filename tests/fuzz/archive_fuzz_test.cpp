@@ -63,8 +63,8 @@ Seed MakeSeed(const std::string& name, std::vector<packer::Item> items) {
     seed.endRecord = {p.endRecordOffset, p.bytes.size()};
     for (std::size_t i = 0; i < p.items.size(); ++i) {
         const packer::ItemLayout& l = p.items[i];
-        const std::size_t centralEnd =
-            i + 1 < p.items.size() ? p.items[i + 1].centralHeaderOffset : p.centralDirectoryOffset + p.centralDirectorySize;
+        const std::size_t centralEnd = i + 1 < p.items.size() ? p.items[i + 1].centralHeaderOffset
+                                                              : p.centralDirectoryOffset + p.centralDirectorySize;
         seed.centralUpTo.push_back({p.centralDirectoryOffset, centralEnd});
         seed.local.push_back({l.localHeaderOffset, l.dataOffset + l.compressedSize});
         for (std::size_t at : {static_cast<std::size_t>(l.localHeaderOffset), static_cast<std::size_t>(l.dataOffset),
@@ -81,28 +81,31 @@ const std::vector<Seed>& Seeds() {
     static const std::vector<Seed> seeds = [] {
         std::vector<Seed> s;
         s.push_back(MakeSeed("stored", {FileItem("stored.txt", PatternData(3000, 1), packer::Method::Stored)}));
-        s.push_back(MakeSeed("deflate", {FileItem("program.exe", PatternData(40000, 2)),
-                                         FileItem("noise.bin", NoiseData(20000, 3))}));
+        s.push_back(MakeSeed(
+            "deflate", {FileItem("program.exe", PatternData(40000, 2)), FileItem("noise.bin", NoiseData(20000, 3))}));
         packer::Item described = FileItem("described.txt", PatternData(9000, 4));
         described.dataDescriptor = true;
         packer::Item describedStored = FileItem("described.bin", NoiseData(700, 5), packer::Method::Stored);
         describedStored.dataDescriptor = true;
         s.push_back(MakeSeed("descriptor", {described, describedStored}));
-        s.push_back(MakeSeed("folders", {FileItem("Program.exe", PatternData(2000, 6)), FolderItem("docs/"), FolderItem("docs/sub/"),
-                                         FileItem("docs/readme.txt", PatternData(500, 7), packer::Method::Stored),
-                                         FileItem("docs/sub/notes.txt", PatternData(1200, 8))}));
+        s.push_back(MakeSeed(
+            "folders", {FileItem("Program.exe", PatternData(2000, 6)), FolderItem("docs/"), FolderItem("docs/sub/"),
+                        FileItem("docs/readme.txt", PatternData(500, 7), packer::Method::Stored),
+                        FileItem("docs/sub/notes.txt", PatternData(1200, 8))}));
         packer::Item withExtra = FileItem("extra.txt", PatternData(300, 9));
         withExtra.localExtraBefore = {0x41, 0x42, 0x04, 0x00, 1, 2, 3, 4};
         // Names the system reads as devices or changes, and equally long names
         // for entries made to share a local header.
-        s.push_back(MakeSeed("hostile names",
-                             {FileItem("CON", PatternData(100, 13)), FileItem("docs/nul.txt", PatternData(200, 14)),
-                              FileItem("aux/readme.txt", {}), FileItem("Com1", PatternData(50, 15), packer::Method::Stored),
-                              FileItem("CONIN$", {}), FileItem("conout$.txt", {}), FileItem("LPT\xB2.txt", PatternData(70, 16)),
-                              FileItem("PRN. ", {}), FileItem("readme.txt.", PatternData(30, 17)), FileItem("notes ", {}),
-                              FolderItem("NUL/"), FileItem("COM3 .x", {})}));
-        s.push_back(MakeSeed("twins", {FileItem("one.txt", PatternData(3000, 18)), FileItem("two.txt", PatternData(3000, 18)),
-                                       FileItem("six.txt", NoiseData(900, 19), packer::Method::Stored)}));
+        s.push_back(
+            MakeSeed("hostile names",
+                     {FileItem("CON", PatternData(100, 13)), FileItem("docs/nul.txt", PatternData(200, 14)),
+                      FileItem("aux/readme.txt", {}), FileItem("Com1", PatternData(50, 15), packer::Method::Stored),
+                      FileItem("CONIN$", {}), FileItem("conout$.txt", {}), FileItem("LPT\xB2.txt", PatternData(70, 16)),
+                      FileItem("PRN. ", {}), FileItem("readme.txt.", PatternData(30, 17)), FileItem("notes ", {}),
+                      FolderItem("NUL/"), FileItem("COM3 .x", {})}));
+        s.push_back(
+            MakeSeed("twins", {FileItem("one.txt", PatternData(3000, 18)), FileItem("two.txt", PatternData(3000, 18)),
+                               FileItem("six.txt", NoiseData(900, 19), packer::Method::Stored)}));
         s.push_back(MakeSeed("several", {FileItem("Larkspan.exe", PatternData(17000, 10)), FileItem("empty.txt", {}),
                                          FileItem("big-stored.bin", NoiseData(33000, 11), packer::Method::Stored),
                                          withExtra, FileItem("License.rtf", PatternData(5000, 12))}));
@@ -224,8 +227,8 @@ Reach g_reach;  // items beyond these are only reached by the random calls
 
 class ArchiveCase {
 public:
-    ArchiveCase(const Seed& seed, const Bytes& bytes, const fuzz::MutationRecord& mutation, const fuzz::Sandbox& sandbox,
-                fuzz::Random& random)
+    ArchiveCase(const Seed& seed, const Bytes& bytes, const fuzz::MutationRecord& mutation,
+                const fuzz::Sandbox& sandbox, fuzz::Random& random)
         : seed_(seed), bytes_(bytes), mutation_(mutation), sandbox_(sandbox), random_(random) {}
 
     // Problems found, empty when the case passed.
@@ -242,7 +245,8 @@ public:
         claims_ = ReadClaims(bytes_, static_cast<std::size_t>(std::max(0, std::min(count, kItemsWalked))));
         Expect("record -2", GetArchiveItem(archive, -2, &item), {ArchiveErrArgument});
         Expect("record past the end", GetArchiveItem(archive, count, &item), {ArchiveErrArgument});
-        Expect("memory past the end", ExtractArchiveItem(archive, count, piece_, 1, TargetMemory, nullptr), {ArchiveErrArgument});
+        Expect("memory past the end", ExtractArchiveItem(archive, count, piece_, 1, TargetMemory, nullptr),
+               {ArchiveErrArgument});
         Expect("mode 4", ExtractArchiveItem(archive, 0, nullptr, 0, 4, nullptr), {ArchiveErrArgument});
 
         for (int i = 0; i < count && i < kItemsWalked; ++i) WalkItem(archive, i);
@@ -324,7 +328,8 @@ private:
         // To a handle.
         {
             const std::string path = sandbox_.target() + "\\mode1.bin";
-            HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr);
             g_progressBytes = 0;
             const ArchiveResult result = ExtractArchiveItem(archive, i, file, 0, TargetHandle, CountProgress);
             ::CloseHandle(file);
@@ -334,13 +339,17 @@ private:
         // To a file name: the setup's joined path, or the stored name itself.
         if (!known || MayExtractByName(at, record.name)) {
             char joined[MAX_PATH];
-            const bool useStored = random_.OneIn(2) || !known || !BuildItemTarget(joined, sizeof joined, sandbox_.target().c_str(), record.name);
+            const bool useStored = random_.OneIn(2) || !known ||
+                                   !BuildItemTarget(joined, sizeof joined, sandbox_.target().c_str(), record.name);
             g_progressBytes = 0;
-            const ArchiveResult result =
-                ExtractArchiveItem(archive, i, useStored ? nullptr : joined, 0, TargetFileName, CountProgress);
-            if (known && IsHostileName(record.name)) Expect(at + " to a file, hostile name", result, {ArchiveErrOpenFile});
+            const ArchiveResult result = ExtractArchiveItem(archive, i, useStored ? nullptr : joined, 0, TargetFileName,
+                                                            CountProgress);
+            if (known && IsHostileName(record.name))
+                Expect(at + " to a file, hostile name", result, {ArchiveErrOpenFile});
             // Without its record the stored name, and so the file written, is unknown.
-            const std::string path = !known ? std::string() : useStored ? sandbox_.target() + "\\" + record.name : joined;
+            const std::string path = !known      ? std::string()
+                                     : useStored ? sandbox_.target() + "\\" + record.name
+                                                 : joined;
             CheckWritten(at + " to a file", i, result, folder, known ? &record : nullptr, path);
         }
     }
@@ -352,20 +361,32 @@ private:
         if (result != ArchiveOk || folder) return;
         if (record == nullptr) Problem(what + ": ArchiveOk though its record cannot be read");
         if (!path.empty()) CheckDelivered(what, i, fuzz::ReadWholeFile(path).value_or(Bytes()), record);
-        if (record != nullptr && g_progressBytes != record->uncompressedSize) Problem(what + ": progress counts do not add up");
+        if (record != nullptr && g_progressBytes != record->uncompressedSize)
+            Problem(what + ": progress counts do not add up");
     }
 
     void ExtractToMemory(ArchiveHandle archive, int i, const ArchiveItem* record) {
         const std::string at = "item " + std::to_string(i) + " to memory";
         const Claim claim = static_cast<std::size_t>(i) < claims_.size() ? claims_[i] : Claim{};
-        const std::uint64_t size = record != nullptr ? record->uncompressedSize : (claim.known ? claim.uncompressedSize : 0);
+        const std::uint64_t size = record != nullptr ? record->uncompressedSize
+                                                     : (claim.known ? claim.uncompressedSize : 0);
         std::uint32_t piece;
         switch (random_.Below(6)) {
-        case 0: piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 1u << 20)); break;
-        case 1: piece = 1000; break;
-        case 2: piece = 16384; break;
-        case 3: piece = 0; break;
-        default: piece = 64 + random_.Below(6000); break;
+            case 0:
+                piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 1u << 20));
+                break;
+            case 1:
+                piece = 1000;
+                break;
+            case 2:
+                piece = 16384;
+                break;
+            case 3:
+                piece = 0;
+                break;
+            default:
+                piece = 64 + random_.Below(6000);
+                break;
         }
         fuzz::GuardedBlock buffer(piece);
         Bytes delivered;
@@ -383,7 +404,9 @@ private:
                 if (piece == 0) Problem(at + ": ArchiveMoreData for an empty buffer");
                 // Every call fills the buffer but the one that delivers the item's last bytes.
                 const std::uint64_t left = size > delivered.size() ? size - delivered.size() : 0;
-                const std::uint64_t n = (size != 0 || record != nullptr || claim.known) ? std::min<std::uint64_t>(piece, left) : piece;
+                const std::uint64_t n = (size != 0 || record != nullptr || claim.known)
+                                            ? std::min<std::uint64_t>(piece, left)
+                                            : piece;
                 delivered.insert(delivered.end(), buffer.data(), buffer.data() + n);
             }
         }
@@ -392,33 +415,42 @@ private:
 
     // One call of any kind, on any index, in any order.
     void RandomCall(ArchiveHandle archive, int count) {
-        const int index = static_cast<int>(random_.Below(static_cast<std::uint32_t>(std::min(count, kItemsWalked) + 3))) - 2;
+        const int index = static_cast<int>(
+                              random_.Below(static_cast<std::uint32_t>(std::min(count, kItemsWalked) + 3))) -
+                          2;
         const bool inRange = index >= 0 && index < count;
         ArchiveItem item;
         switch (random_.Below(5)) {
-        case 0:
-            Expect("random record", GetArchiveItem(archive, index, &item),
-                   index == -1 ? std::initializer_list<ArchiveResult>{ArchiveOk}
-                   : inRange   ? std::initializer_list<ArchiveResult>{ArchiveOk, ArchiveErrItemHeader, ArchiveErrItemRead}
-                               : std::initializer_list<ArchiveResult>{ArchiveErrArgument});
-            break;
-        case 1:
-        case 2: {
-            const std::uint32_t length = 1 + random_.Below(3000);
-            fuzz::GuardedBlock buffer(length);
-            Expect("random memory piece", ExtractArchiveItem(archive, index, buffer.data(), length, TargetMemory, nullptr),
-                   inRange ? std::initializer_list<ArchiveResult>{ArchiveMoreData, ArchiveOk, ArchiveErrMemoryExtract}
+            case 0:
+                Expect("random record", GetArchiveItem(archive, index, &item),
+                       index == -1 ? std::initializer_list<ArchiveResult>{ArchiveOk}
+                       : inRange
+                           ? std::initializer_list<ArchiveResult>{ArchiveOk, ArchiveErrItemHeader, ArchiveErrItemRead}
                            : std::initializer_list<ArchiveResult>{ArchiveErrArgument});
-            break;
-        }
-        case 3:
-            if (inRange && GetArchiveItem(archive, index, &item) == ArchiveOk && !MayExtractByName("random", item.name)) break;
-            Expect("random stored-name extraction", ExtractArchiveItem(archive, index, nullptr, 0, TargetFileName, nullptr),
-                   inRange ? kFileResults : std::initializer_list<ArchiveResult>{ArchiveErrArgument});
-            break;
-        default:
-            Expect("random mode 0", ExtractArchiveItem(archive, index, nullptr, 0, 0, nullptr), {ArchiveErrArgument});
-            break;
+                break;
+            case 1:
+            case 2: {
+                const std::uint32_t length = 1 + random_.Below(3000);
+                fuzz::GuardedBlock buffer(length);
+                Expect("random memory piece",
+                       ExtractArchiveItem(archive, index, buffer.data(), length, TargetMemory, nullptr),
+                       inRange
+                           ? std::initializer_list<ArchiveResult>{ArchiveMoreData, ArchiveOk, ArchiveErrMemoryExtract}
+                           : std::initializer_list<ArchiveResult>{ArchiveErrArgument});
+                break;
+            }
+            case 3:
+                if (inRange && GetArchiveItem(archive, index, &item) == ArchiveOk &&
+                    !MayExtractByName("random", item.name))
+                    break;
+                Expect("random stored-name extraction",
+                       ExtractArchiveItem(archive, index, nullptr, 0, TargetFileName, nullptr),
+                       inRange ? kFileResults : std::initializer_list<ArchiveResult>{ArchiveErrArgument});
+                break;
+            default:
+                Expect("random mode 0", ExtractArchiveItem(archive, index, nullptr, 0, 0, nullptr),
+                       {ArchiveErrArgument});
+                break;
         }
     }
 
@@ -462,7 +494,8 @@ TEST(ArchiveFuzz, TheCheckNoticesAnItemThatChangedUnseen) {
     bytes[layout.dataOffset] ^= 0x20;
     const std::uint32_t crc = static_cast<std::uint32_t>(
         crc32(crc32(0L, Z_NULL, 0), bytes.data() + layout.dataOffset, layout.compressedSize));
-    for (std::size_t at : {static_cast<std::size_t>(layout.localHeaderOffset) + 14, static_cast<std::size_t>(layout.centralHeaderOffset) + 16}) {
+    for (std::size_t at : {static_cast<std::size_t>(layout.localHeaderOffset) + 14,
+                           static_cast<std::size_t>(layout.centralHeaderOffset) + 16}) {
         for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<std::uint8_t>(crc >> (8 * k));
     }
     fuzz::Random random(1);
@@ -515,7 +548,8 @@ TEST(ArchiveFuzz, MutatedArchivesGiveOnlyDefinedResults) {
             if (findings <= 20) {
                 const std::string file = fuzz::CaseGuard::SaveReproducer("archive", c, bytes);
                 ADD_FAILURE() << "case " << c << " (seed " << seed.name << ", " << mutation.description
-                              << "): " << problems << "\nreproducer: " << file << "\n" << fuzz::HexDump(bytes, 2048);
+                              << "): " << problems << "\nreproducer: " << file << "\n"
+                              << fuzz::HexDump(bytes, 2048);
             }
         }
     }

@@ -33,13 +33,18 @@ std::size_t Position(Bytes& bytes, Random& random, const std::vector<std::size_t
 
 // Values that sit on the edges of what lengths, sizes and counts can hold.
 std::uint32_t InterestingValue(Random& random, std::uint32_t old) {
-    static const std::uint32_t values[] = {0, 1, 2, 0x7F, 0x80, 0xFF, 0x100, 0x3FFF, 0x4000, 0x7FFF, 0x8000, 0xFFFF,
+    static const std::uint32_t values[] = {0,       1,          2,           0x7F,        0x80,       0xFF,
+                                           0x100,   0x3FFF,     0x4000,      0x7FFF,      0x8000,     0xFFFF,
                                            0x10000, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu, 0xFFFFFFFEu};
     switch (random.Below(4)) {
-    case 0: return old + 1;
-    case 1: return old - 1;
-    case 2: return old + (random.Below(64) - 32);
-    default: return values[random.Below(sizeof values / sizeof values[0])];
+        case 0:
+            return old + 1;
+        case 1:
+            return old - 1;
+        case 2:
+            return old + (random.Below(64) - 32);
+        default:
+            return values[random.Below(sizeof values / sizeof values[0])];
     }
 }
 
@@ -81,7 +86,8 @@ MutationRecord Mutate(Bytes& bytes, Random& random, const std::vector<std::size_
             std::snprintf(text, sizeof text, "field%zu@%zu=%08x;", width * 8, p, static_cast<unsigned>(value));
         } else if (kind < 78) {  // copy a piece of the input over another place
             const std::size_t from = random.Below(static_cast<std::uint32_t>(bytes.size()));
-            const std::size_t length = std::min<std::size_t>({1 + random.Below(64), bytes.size() - from, bytes.size() - p});
+            const std::size_t length = std::min<std::size_t>(
+                {1 + random.Below(64), bytes.size() - from, bytes.size() - p});
             std::memmove(&bytes[p], &bytes[from], length);
             record.overwritten.push_back({p, p + length});
             std::snprintf(text, sizeof text, "copy%zu@%zu<-%zu;", length, p, from);
@@ -94,7 +100,8 @@ MutationRecord Mutate(Bytes& bytes, Random& random, const std::vector<std::size_
             std::snprintf(text, sizeof text, "insert%zu@%zu;", length, p);
         } else if (kind < 92) {  // delete a piece
             const std::size_t length = std::min<std::size_t>(1 + random.Below(32), bytes.size() - p);
-            bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(p), bytes.begin() + static_cast<std::ptrdiff_t>(p + length));
+            bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(p),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(p + length));
             moved(p);
             std::snprintf(text, sizeof text, "delete%zu@%zu;", length, p);
         } else if (kind < 97) {  // cut the end off
@@ -214,7 +221,8 @@ std::string Sandbox::Check() const {
     if (inFence != std::vector<std::string>{"target"}) problems += "something appeared beside the target folder; ";
     char current[MAX_PATH] = {};
     ::GetCurrentDirectoryA(MAX_PATH, current);
-    if (_stricmp(current, target_.c_str()) != 0) problems += std::string("the current directory moved to ") + current + "; ";
+    if (_stricmp(current, target_.c_str()) != 0)
+        problems += std::string("the current directory moved to ") + current + "; ";
     return problems;
 }
 
@@ -286,7 +294,8 @@ ResourceCount ResourceCount::Take() {
     count.guiCounted = !(count.gdiObjects == 0 && ::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED);
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
-    if (::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
+    if (::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                               sizeof memory)) {
         // Wine leaves PrivateUsage at 0; the commit charge says the same there.
         count.privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
     }
@@ -295,10 +304,11 @@ ResourceCount ResourceCount::Take() {
 
 std::string ResourceCount::Describe(const ResourceCount& before, const ResourceCount& after) {
     char text[256];
-    std::snprintf(text, sizeof text, "handles %lu -> %lu, GDI %lu -> %lu, USER %lu -> %lu%s, private memory %.1f -> %.1f MiB",
-                  before.handles, after.handles, before.gdiObjects, after.gdiObjects, before.userObjects,
-                  after.userObjects, after.guiCounted ? "" : " (not counted by this system)",
-                  static_cast<double>(before.privateBytes) / 1048576.0, static_cast<double>(after.privateBytes) / 1048576.0);
+    std::snprintf(
+        text, sizeof text, "handles %lu -> %lu, GDI %lu -> %lu, USER %lu -> %lu%s, private memory %.1f -> %.1f MiB",
+        before.handles, after.handles, before.gdiObjects, after.gdiObjects, before.userObjects, after.userObjects,
+        after.guiCounted ? "" : " (not counted by this system)", static_cast<double>(before.privateBytes) / 1048576.0,
+        static_cast<double>(after.privateBytes) / 1048576.0);
     return text;
 }
 

@@ -98,7 +98,7 @@ struct ResourceCount {
     DWORD handles = 0;
     DWORD gdiObjects = 0;
     DWORD userObjects = 0;
-    bool guiCounted = true;   // false where GetGuiResources is not implemented (Wine)
+    bool guiCounted = true;  // false where GetGuiResources is not implemented (Wine)
     SIZE_T privateBytes = 0;
     static ResourceCount Take();
     static std::string Describe(const ResourceCount& before, const ResourceCount& after);

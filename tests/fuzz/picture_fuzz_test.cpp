@@ -140,8 +140,8 @@ TEST(PictureFuzz, MutatedAnimationsLoadOrFailCleanly) {
             ++findings;
             if (findings <= 20) {
                 const std::string file = fuzz::CaseGuard::SaveReproducer("picture", c, bytes);
-                ADD_FAILURE() << "case " << c << " (seed " << seed.name << ", " << mutation.description << "): " << problems
-                              << "\nreproducer: " << file;
+                ADD_FAILURE() << "case " << c << " (seed " << seed.name << ", " << mutation.description
+                              << "): " << problems << "\nreproducer: " << file;
             }
         }
     }

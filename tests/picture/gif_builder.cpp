@@ -149,8 +149,8 @@ GifBuilder& GifBuilder::Image(int left, int top, int width, int height, const st
     return *this;
 }
 
-GifBuilder& GifBuilder::RawImage(int left, int top, int width, int height, int localTableEntries,
-                                 std::uint8_t codeSize, const Bytes& chain) {
+GifBuilder& GifBuilder::RawImage(int left, int top, int width, int height, int localTableEntries, std::uint8_t codeSize,
+                                 const Bytes& chain) {
     bytes_.push_back(0x2C);
     Word(left);
     Word(top);

@@ -146,16 +146,34 @@ TEST(GifWalker, FramesCountUpToWhereTheWalkStops) {
     const Case cases[] = {
         {"a trailer before any frame", 0, gif().Trailer().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0).bytes()},
         {"a complete frame after the trailer", 2,
-         gif().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 1)
-             .Trailer().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 2).Trailer().bytes()},
+         gif()
+             .GraphicControl(0, 10)
+             .SolidImage(0, 0, 8, 8, 0)
+             .GraphicControl(0, 10)
+             .SolidImage(0, 0, 8, 8, 1)
+             .Trailer()
+             .GraphicControl(0, 10)
+             .SolidImage(0, 0, 8, 8, 2)
+             .Trailer()
+             .bytes()},
         {"a well-formed block with an unknown label", 1,
-         gif().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0).Raw(Bytes{0x21, 0x77, 0x02, 0x01, 0x02, 0x00})
-             .GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 1).Trailer().bytes()},
+         gif()
+             .GraphicControl(0, 10)
+             .SolidImage(0, 0, 8, 8, 0)
+             .Raw(Bytes{0x21, 0x77, 0x02, 0x01, 0x02, 0x00})
+             .GraphicControl(0, 10)
+             .SolidImage(0, 0, 8, 8, 1)
+             .Trailer()
+             .bytes()},
         {"another byte where a block should start", 1,
          gif().SolidImage(0, 0, 8, 8, 0).Raw(Bytes{0x00}).SolidImage(0, 0, 8, 8, 1).Trailer().bytes()},
         {"an image chain running into the end", 1,  // a sub-block of 9 with 2 bytes left
-         gif().GraphicControl(0, 10).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 10)
-             .RawImage(0, 0, 8, 8, 0, 2, Bytes{5, 1, 2, 3, 4, 5, 9, 1, 2}).bytes()},
+         gif()
+             .GraphicControl(0, 10)
+             .SolidImage(0, 0, 8, 8, 0)
+             .GraphicControl(0, 10)
+             .RawImage(0, 0, 8, 8, 0, 2, Bytes{5, 1, 2, 3, 4, 5, 9, 1, 2})
+             .bytes()},
         {"a comment running into the end before any frame", 0,
          gif().Raw(Bytes{0x21, 0xFE, 3, 'a', 'b', 'c', 4, 'd'}).bytes()},
         {"a graphic control extension cut short", 1,

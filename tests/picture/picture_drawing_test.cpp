@@ -33,8 +33,8 @@ protected:
             for (int x = area.left; x < area.right; ++x) {
                 COLORREF seen = control.SurfacePixel(x, y);
                 if (seen != color && wrong++ < 3) {
-                    ADD_FAILURE() << what << ": pixel " << x << "," << y << " is " << std::hex << seen
-                                  << " instead of " << color;
+                    ADD_FAILURE() << what << ": pixel " << x << "," << y << " is " << std::hex << seen << " instead of "
+                                  << color;
                 }
             }
         }
@@ -86,15 +86,26 @@ TEST_F(SurfaceDrawing, FramesAndDisposalsAsTheThreadDrawsThem) {
     three.GraphicControl(0, kHold).SolidImage(19, 19, 1, 1, 3);  // white corner
     three.Trailer();
     const Case cases[] = {
-        {"the first frame", first.bytes(), 1,
+        {"the first frame",
+         first.bytes(),
+         1,
          {{{0, 0, 4, 4}, kRed, "frame 0"}, {{4, 0, 16, 12}, kButtonFace, "around frame 0"}}},
-        {"disposal 2 clears only the frame's rectangle", two.bytes(), 3,
-         {{{4, 4, 10, 10}, kButtonFace, "frame 1 disposed"}, {{0, 0, 20, 4}, kRed, "above"},
-          {{0, 10, 15, 20}, kRed, "below"}, {{0, 4, 4, 10}, kRed, "left"}, {{10, 4, 20, 10}, kRed, "right"},
+        {"disposal 2 clears only the frame's rectangle",
+         two.bytes(),
+         3,
+         {{{4, 4, 10, 10}, kButtonFace, "frame 1 disposed"},
+          {{0, 0, 20, 4}, kRed, "above"},
+          {{0, 10, 15, 20}, kRed, "below"},
+          {{0, 4, 4, 10}, kRed, "left"},
+          {{10, 4, 20, 10}, kRed, "right"},
           {{15, 15, 17, 17}, kGreen, "frame 2"}}},
-        {"disposal 3 restores exactly what lay under the frame", three.bytes(), 4,
-         {{{0, 0, 10, 10}, kBlue, "blue quarter restored"}, {{10, 0, 19, 20}, kRed, "red right half restored"},
-          {{0, 10, 10, 20}, kRed, "red bottom restored"}, {{19, 19, 20, 20}, kWhite, "frame 3"}}},
+        {"disposal 3 restores exactly what lay under the frame",
+         three.bytes(),
+         4,
+         {{{0, 0, 10, 10}, kBlue, "blue quarter restored"},
+          {{10, 0, 19, 20}, kRed, "red right half restored"},
+          {{0, 10, 10, 20}, kRed, "red bottom restored"},
+          {{19, 19, 20, 20}, kWhite, "frame 3"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

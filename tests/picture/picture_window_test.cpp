@@ -11,8 +11,8 @@ namespace {
 
 using namespace picture_test;
 
-constexpr UINT kPing = WM_APP + 7;        // answered by the spy with kPong
-constexpr UINT kDestroyMe = WM_APP + 9;   // the spy destroys the window from inside
+constexpr UINT kPing = WM_APP + 7;       // answered by the spy with kPong
+constexpr UINT kDestroyMe = WM_APP + 9;  // the spy destroys the window from inside
 constexpr LRESULT kPong = 0x1234;
 constexpr LRESULT kErased = 0x5A5A;
 
@@ -82,8 +82,8 @@ class AttachedControl : public ::testing::Test {
 protected:
     // One top-level window for the whole suite: making top-level windows is slow.
     static void SetUpTestSuite() {
-        parent_ = ::CreateWindowExA(0, "STATIC", "picture test", WS_OVERLAPPED | WS_VISIBLE, 40, 40, 240, 180,
-                                    nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+        parent_ = ::CreateWindowExA(0, "STATIC", "picture test", WS_OVERLAPPED | WS_VISIBLE, 40, 40, 240, 180, nullptr,
+                                    nullptr, ::GetModuleHandleA(nullptr), nullptr);
     }
     static void TearDownTestSuite() {
         if (parent_ != nullptr) ::DestroyWindow(parent_);

@@ -17,9 +17,9 @@ namespace {
 
 TEST(FormatLastError, GivesTheSystemsTextForTheLastError) {
     char expected[512];
-    ASSERT_NE(0u, FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                 ERROR_FILE_NOT_FOUND, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), expected,
-                                 sizeof(expected), nullptr));
+    ASSERT_NE(0u,
+              FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_FILE_NOT_FOUND,
+                             MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), expected, sizeof(expected), nullptr));
     char text[260];
     SetLastError(ERROR_FILE_NOT_FOUND);
     const unsigned length = FormatLastError(text, sizeof(text));
@@ -95,8 +95,8 @@ TEST_F(LicenseStreamReadTest, GivesNothingWithoutAText) {
 TEST_F(LicenseStreamReadTest, FeedsARichEditControl) {
     HMODULE richEdit = win32::LoadSystemLibrary("RICHED20.DLL");
     ASSERT_NE(nullptr, richEdit);
-    HWND edit = CreateWindowExA(0, "RichEdit20A", "", WS_POPUP | ES_MULTILINE | ES_READONLY, 0, 0, 400, 300,
-                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND edit = CreateWindowExA(0, "RichEdit20A", "", WS_POPUP | ES_MULTILINE | ES_READONLY, 0, 0, 400, 300, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(nullptr, edit);
     std::string rtf = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 ";
     std::string body;

@@ -106,15 +106,14 @@ TEST(ItemTarget, AcceptsNamesBelowTheFolder) {
 }
 
 TEST(ItemTarget, RefusesNamesThatLeaveTheFolder) {
-    for (const char* name : {"", "/etc/passwd", "\\Windows\\x.dll", "C:evil.exe", "C:\\Windows\\x.dll",
-                             "c:/x", "..", "../x", "..\\x", "a/../../x", "a\\..\\..\\x", "a/..", "... /x",
-                             "a/.. /b", "a/.../b", "//server/share/x", "file.txt:stream",
-                             // Components the system would store under another name.
-                             "readme.txt.", "name..", "x/./y", ".", "docs./a", "a /b", "trailing ",
-                             // Devices, in any folder, case and with any extension.
-                             "nul", "docs/nul.txt", "COM1", "aux/readme.txt", "AUX.", "Con .log", "prn.a.b",
-                             "lpt9\\x", "com0", "Lpt0.txt", "COM\xB9", "lpt\xB2.txt", "com\xB3", "CONIN$",
-                             "conout$.txt", "nul  "}) {
+    for (const char* name :
+         {"", "/etc/passwd", "\\Windows\\x.dll", "C:evil.exe", "C:\\Windows\\x.dll", "c:/x", "..", "../x", "..\\x",
+          "a/../../x", "a\\..\\..\\x", "a/..", "... /x", "a/.. /b", "a/.../b", "//server/share/x", "file.txt:stream",
+          // Components the system would store under another name.
+          "readme.txt.", "name..", "x/./y", ".", "docs./a", "a /b", "trailing ",
+          // Devices, in any folder, case and with any extension.
+          "nul", "docs/nul.txt", "COM1", "aux/readme.txt", "AUX.", "Con .log", "prn.a.b", "lpt9\\x", "com0", "Lpt0.txt",
+          "COM\xB9", "lpt\xB2.txt", "com\xB3", "CONIN$", "conout$.txt", "nul  "}) {
         EXPECT_FALSE(IsSafeItemName(name)) << name;
     }
 }
@@ -124,7 +123,7 @@ TEST(ItemTarget, RefusesNamesThatLeaveTheFolder) {
 // empty target and false.
 TEST(ItemTarget, JoinsWithOneSeparatorUpTo259Characters) {
     const std::string folder = "C:\\" + std::string(200, 'f');  // 203 characters
-    const std::string fits(55, 'n');                          // 203 + 1 + 55 = 259
+    const std::string fits(55, 'n');                            // 203 + 1 + 55 = 259
     const std::string tooLong(56, 'n');
     struct Case {
         std::string folder, name, target;  // no target: refused

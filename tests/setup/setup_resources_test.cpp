@@ -184,18 +184,25 @@ struct ExpectedDialog {
 
 const std::vector<ExpectedDialog>& ExpectedDialogs() {
     static const std::vector<ExpectedDialog> dialogs = {
-        {137, "License agreement", kDialogStyle, 482, 242,
+        {137,
+         "License agreement",
+         kDialogStyle,
+         482,
+         242,
          {
              {1, "button", "I agree", 156, 221, 74, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
              {2, "button", "I do not agree", 252, 221, 74, 14, kChild | BS_PUSHBUTTON | WS_TABSTOP},
-             {1000, "button",
-              "I have read, understood and agree to the  terms of the End User License Agreement.", 69, 190, 343,
-              27, kChild | BS_AUTOCHECKBOX | WS_TABSTOP},
+             {1000, "button", "I have read, understood and agree to the  terms of the End User License Agreement.", 69,
+              190, 343, 27, kChild | BS_AUTOCHECKBOX | WS_TABSTOP},
              {1010, "RichEdit20A", "", 7, 7, 468, 181,
               kChild | WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL |
                   ES_AUTOHSCROLL | ES_NOHIDESEL | ES_READONLY},
          }},
-        {138, "Larkspan Setup", kDialogStyle, 269, 105,
+        {138,
+         "Larkspan Setup",
+         kDialogStyle,
+         269,
+         105,
          {
              {1, "button", "Install", 69, 84, 50, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
              {2, "button", "Cancel", 150, 84, 50, 14, kChild | BS_PUSHBUTTON | WS_TABSTOP},
@@ -207,7 +214,11 @@ const std::vector<ExpectedDialog>& ExpectedDialogs() {
               kChild | SS_LEFT | WS_GROUP},
              {507, "static", "", 7, 7, 65, 42, kChild | SS_BLACKFRAME},
          }},
-        {139, "Larkspan Setup", kDialogStyle | DS_CENTER, 207, 90,
+        {139,
+         "Larkspan Setup",
+         kDialogStyle | DS_CENTER,
+         207,
+         90,
          {
              {2, "button", "Cancel", 150, 69, 50, 14, kChild | BS_PUSHBUTTON | WS_TABSTOP},
              {-1, "static", "Copying file:", 7, 7, 193, 11, kChild | SS_LEFT | WS_GROUP},
@@ -227,12 +238,14 @@ const std::vector<std::pair<UINT, std::string>>& ExpectedStrings() {
         {108, "Are you sure you want to abort the installation?"},
         {109, "Choose a location:"},
         {110, "There is not enough memory available."},
-        {112, "The program has successfully been installed.\n\nYou can start it from the Windows Start menu, in the "
-              "folder Program Files / Orvane."},
+        {112,
+         "The program has successfully been installed.\n\nYou can start it from the Windows Start menu, in the "
+         "folder Program Files / Orvane."},
         {113, "The program was not completely installed."},
         {114, "The program cannot be installed."},
-        {115, "The registration of the program in the system registry was not possible.\nIf you are installing on "
-              "Windows NT, 2000, XP or 2003, then please make sure you have Administrator rights."},
+        {115,
+         "The registration of the program in the system registry was not possible.\nIf you are installing on "
+         "Windows NT, 2000, XP or 2003, then please make sure you have Administrator rights."},
         {116, "An unexpected situation was encountered."},
     };
     return strings;
@@ -391,7 +404,8 @@ TEST_P(SetupFileTest, HasTheAnimationAsGif506) {
 }
 
 TEST_P(SetupFileTest, CarriesThePayloadWithTheProgramFirst) {
-    EXPECT_EQ(nullptr, FindResourceExA(module_, RT_RCDATA, MAKEINTRESOURCEA(118), MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)));
+    EXPECT_EQ(nullptr,
+              FindResourceExA(module_, RT_RCDATA, MAKEINTRESOURCEA(118), MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)));
     const std::string payload = Resource(RT_RCDATA, MAKEINTRESOURCEA(118), 1033);
     ASSERT_GT(payload.size(), 30u);
     EXPECT_EQ(std::string("\x50\x55\x55\x04", 4), payload.substr(0, 4)) << "local header signature";
@@ -415,8 +429,8 @@ TEST_P(SetupFileTest, HasVersionRecord2800) {
     EXPECT_EQ(MAKELONG(80, 2), fixed->dwProductVersionMS);
     EXPECT_EQ(0u, fixed->dwProductVersionLS);
     const std::pair<const char*, const char*> values[] = {
-        {"CompanyName", "Orvane"},       {"ProductName", "Larkspan"},       {"FileDescription", "Larkspan Setup"},
-        {"FileVersion", "2.80.0.0"},     {"ProductVersion", "2.80.0.0"},
+        {"CompanyName", "Orvane"},   {"ProductName", "Larkspan"},    {"FileDescription", "Larkspan Setup"},
+        {"FileVersion", "2.80.0.0"}, {"ProductVersion", "2.80.0.0"},
     };
     for (const auto& [key, value] : values) {
         char* text = nullptr;

@@ -51,8 +51,8 @@ std::vector<std::string> ListFolder(const std::string& folder);
 // The Windows path of a file given in either form (Z: for Unix paths).
 std::string WindowsPath(const std::string& path);
 
-bool Exists(const std::string& path);        // anything
-bool FileExists(const std::string& path);    // a file, not a folder
+bool Exists(const std::string& path);      // anything
+bool FileExists(const std::string& path);  // a file, not a folder
 bool FolderExists(const std::string& path);
 
 // The FILETIME as one 64-bit number.

@@ -17,8 +17,7 @@ std::uint32_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
 }
 
 // Textbook GIF LZW decoder. Fails the test on any malformed code.
-std::vector<std::uint8_t> LzwDecode(const std::vector<std::uint8_t>& data, int minCodeSize, bool* sawEnd,
-                                    int* clears) {
+std::vector<std::uint8_t> LzwDecode(const std::vector<std::uint8_t>& data, int minCodeSize, bool* sawEnd, int* clears) {
     const int clear = 1 << minCodeSize, end = clear + 1;
     std::vector<std::vector<std::uint8_t>> table;
     auto reset = [&]() {
@@ -124,8 +123,9 @@ struct Walk {
             const std::uint8_t n = b->at(p + len);
             if (n == 0) return len + 1;
             if (maxBlock) *maxBlock = std::max(*maxBlock, static_cast<int>(n));
-            if (data) data->insert(data->end(), b->begin() + static_cast<std::ptrdiff_t>(p + len + 1),
-                                   b->begin() + static_cast<std::ptrdiff_t>(p + len + 1 + n));
+            if (data)
+                data->insert(data->end(), b->begin() + static_cast<std::ptrdiff_t>(p + len + 1),
+                             b->begin() + static_cast<std::ptrdiff_t>(p + len + 1 + n));
             len += 1 + n;
         }
     }
@@ -223,8 +223,6 @@ TEST(Animation, HasTheLayoutThePictureControlPlays) {
     EXPECT_LT(background, 64u * 64u * 3 / 4);
 }
 
-TEST(Animation, IsTheSameOnEveryRun) {
-    EXPECT_EQ(gifgen::MakeAnimation(), gifgen::MakeAnimation());
-}
+TEST(Animation, IsTheSameOnEveryRun) { EXPECT_EQ(gifgen::MakeAnimation(), gifgen::MakeAnimation()); }
 
 }  // namespace

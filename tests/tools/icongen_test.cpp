@@ -8,9 +8,7 @@ namespace {
 std::uint32_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
     return static_cast<std::uint32_t>(b.at(at)) | (static_cast<std::uint32_t>(b.at(at + 1)) << 8);
 }
-std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return Le16(b, at) | (Le16(b, at + 2) << 16);
-}
+std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) { return Le16(b, at) | (Le16(b, at + 2) << 16); }
 
 TEST(IconWriter, WritesTwoSizesWithColourAndMask) {
     for (bool turned : {true, false}) {

@@ -18,9 +18,7 @@ namespace {
 std::uint32_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
     return static_cast<std::uint32_t>(b.at(at)) | (static_cast<std::uint32_t>(b.at(at + 1)) << 8);
 }
-std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return Le16(b, at) | (Le16(b, at + 2) << 16);
-}
+std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) { return Le16(b, at) | (Le16(b, at + 2) << 16); }
 
 struct UtBlock {
     bool present = false;
@@ -59,7 +57,8 @@ std::ostream& operator<<(std::ostream& out, const Header& h) {
                << " crc " << h.crc << " sizes " << h.csize << "/" << h.usize;
 }
 Header ReadHeader(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return {Le16(b, at), Le16(b, at + 2), Le16(b, at + 4), Le32(b, at + 6), Le32(b, at + 10), Le32(b, at + 14), Le32(b, at + 18)};
+    return {Le16(b, at),      Le16(b, at + 2),  Le16(b, at + 4), Le32(b, at + 6),
+            Le32(b, at + 10), Le32(b, at + 14), Le32(b, at + 18)};
 }
 
 // An item as its central header (the Header part) and its local header tell it.
@@ -121,7 +120,8 @@ Archive Read(const std::vector<std::uint8_t>& b) {
         EXPECT_EQ(Le16(b, at + 34), 0u);
         e.attributes = Le32(b, at + 38);
         e.localOffset = Le32(b, at + 42);
-        e.name.assign(b.begin() + static_cast<std::ptrdiff_t>(at + 46), b.begin() + static_cast<std::ptrdiff_t>(at + 46 + n));
+        e.name.assign(b.begin() + static_cast<std::ptrdiff_t>(at + 46),
+                      b.begin() + static_cast<std::ptrdiff_t>(at + 46 + n));
         e.centralUt = FindUt(b, at + 46 + n, x);
         at += 46 + n + x + c;
 
@@ -130,7 +130,8 @@ Archive Read(const std::vector<std::uint8_t>& b) {
         e.localSignature = Le32(b, l);
         e.local = ReadHeader(b, l + 4);
         const std::uint32_t ln = Le16(b, l + 26), lx = Le16(b, l + 28);
-        e.localName.assign(b.begin() + static_cast<std::ptrdiff_t>(l + 30), b.begin() + static_cast<std::ptrdiff_t>(l + 30 + ln));
+        e.localName.assign(b.begin() + static_cast<std::ptrdiff_t>(l + 30),
+                           b.begin() + static_cast<std::ptrdiff_t>(l + 30 + ln));
         e.localExtraAt = l + 30 + ln;
         e.localExtraLength = lx;
         e.localUt = FindUt(b, e.localExtraAt, lx);
@@ -189,8 +190,8 @@ std::vector<std::uint8_t> Noise(std::size_t n) {
     return d;
 }
 
-constexpr std::uint32_t kNewYear2026 = 1767225600;          // 2026-01-01 00:00:00 UTC
-constexpr std::uint32_t kLeapDay2024 = 1709214359;          // 2024-02-29 13:45:59 UTC
+constexpr std::uint32_t kNewYear2026 = 1767225600;  // 2026-01-01 00:00:00 UTC
+constexpr std::uint32_t kLeapDay2024 = 1709214359;  // 2024-02-29 13:45:59 UTC
 
 std::uint32_t Dos(int year, int month, int day, int hour, int minute, int second) {
     return (static_cast<std::uint32_t>(((year - 1980) << 9) | (month << 5) | day) << 16) |
@@ -433,8 +434,12 @@ TEST_F(PackTool, TimeComesFromSourceDateEpochAndOutputIsDeterministic) {
     const std::string f = Write("data.txt", Compressible(5000));
     const std::string pre = Write("stub.bin", Noise(512));
     const std::string a1 = dir_ + "/a1.zip", a2 = dir_ + "/a2.zip", a3 = dir_ + "/a3.zip", a4 = dir_ + "/a4.zip";
-    ASSERT_EQ(Run("SOURCE_DATE_EPOCH=1767225600", "--prepend " + pre + " --comment 'Larkspan payload' -o " + a1 + " " + f), 0);
-    ASSERT_EQ(Run("SOURCE_DATE_EPOCH=1767225600", "--prepend " + pre + " --comment 'Larkspan payload' -o " + a2 + " " + f), 0);
+    ASSERT_EQ(
+        Run("SOURCE_DATE_EPOCH=1767225600", "--prepend " + pre + " --comment 'Larkspan payload' -o " + a1 + " " + f),
+        0);
+    ASSERT_EQ(
+        Run("SOURCE_DATE_EPOCH=1767225600", "--prepend " + pre + " --comment 'Larkspan payload' -o " + a2 + " " + f),
+        0);
     ASSERT_EQ(Run("SOURCE_DATE_EPOCH=1767225600", "--time 1709214359 -o " + a3 + " " + f), 0);
     ASSERT_EQ(Run("env -u SOURCE_DATE_EPOCH", "-o " + a4 + " " + f), 0);
     const auto b1 = Load(a1);

@@ -15,12 +15,12 @@ std::vector<std::uint8_t> TinyImage(std::size_t size) {
     std::vector<std::uint8_t> image(size);
     for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>((i * 37 + 11) & 0xFF);
     const std::pair<std::size_t, std::uint8_t> fields[] = {
-        {0x00, 'M'},  {0x01, 'Z'},                             // DOS signature
-        {0x3C, 0x80}, {0x3D, 0},    {0x3E, 0},    {0x3F, 0},    // e_lfanew
-        {0x80, 'P'},  {0x81, 'E'},  {0x82, 0},    {0x83, 0},    // PE signature
-        {0x84, 0x4C}, {0x85, 0x01}, {0x94, 0xE0}, {0x95, 0x00}, // i386, optional header size
-        {0x98, 0x0B}, {0x99, 0x01},                             // PE32 magic
-        {0xD8, 0xEF}, {0xD9, 0xBE}, {0xDA, 0xAD}, {0xDB, 0xDE}, // stale checksum
+        {0x00, 'M'},  {0x01, 'Z'},                               // DOS signature
+        {0x3C, 0x80}, {0x3D, 0},    {0x3E, 0},    {0x3F, 0},     // e_lfanew
+        {0x80, 'P'},  {0x81, 'E'},  {0x82, 0},    {0x83, 0},     // PE signature
+        {0x84, 0x4C}, {0x85, 0x01}, {0x94, 0xE0}, {0x95, 0x00},  // i386, optional header size
+        {0x98, 0x0B}, {0x99, 0x01},                              // PE32 magic
+        {0xD8, 0xEF}, {0xD9, 0xBE}, {0xDA, 0xAD}, {0xDB, 0xDE},  // stale checksum
     };
     for (const auto& [at, value] : fields) image[at] = value;
     return image;
@@ -62,7 +62,7 @@ TEST(PeChecksum, RejectsFilesThatAreNotPe) {
     std::vector<std::uint8_t> noPe = image;
     noPe[0x81] = 'X';
     std::vector<std::uint8_t> farLfanew = image;
-    farLfanew[0x3D] = 0x40;  // e_lfanew = 0x4080, beyond the end
+    farLfanew[0x3D] = 0x40;                                              // e_lfanew = 0x4080, beyond the end
     std::vector<std::uint8_t> cut(image.begin(), image.begin() + 0xDA);  // field would run past the end
     for (auto* bad : {&noMz, &noPe, &farLfanew, &cut}) {
         EXPECT_FALSE(pechecksum::ComputeChecksum(*bad).has_value());

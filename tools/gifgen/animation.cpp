@@ -27,8 +27,8 @@ std::vector<Rgb> RenderFrame(int frame) {
     const mark::Image coin = mark::RenderCoin(view);
 
     // The shadow narrows as the coin turns its edge to the viewer.
-    const double shadowHalfWidth =
-        view.radius * std::fabs(std::cos(view.angle)) + view.thickness / 2 * std::fabs(std::sin(view.angle)) + 0.06;
+    const double shadowHalfWidth = view.radius * std::fabs(std::cos(view.angle)) +
+                                   view.thickness / 2 * std::fabs(std::sin(view.angle)) + 0.06;
     std::vector<Rgb> pixels(static_cast<std::size_t>(kAnimationSize) * kAnimationSize);
     for (int py = 0; py < kAnimationSize; ++py) {
         for (int px = 0; px < kAnimationSize; ++px) {

@@ -43,7 +43,8 @@ Palette BuildPalette(const std::vector<Rgb>& pixels, Rgb background) {
                              (static_cast<std::uint32_t>(background.g) << 8) | background.b;
     std::map<std::uint32_t, std::uint32_t> histogram;  // ordered: the result does not depend on hashing
     for (const Rgb& p : pixels) {
-        const std::uint32_t rgb = (static_cast<std::uint32_t>(p.r) << 16) | (static_cast<std::uint32_t>(p.g) << 8) | p.b;
+        const std::uint32_t rgb = (static_cast<std::uint32_t>(p.r) << 16) | (static_cast<std::uint32_t>(p.g) << 8) |
+                                  p.b;
         if (rgb != bg) ++histogram[rgb];
     }
     std::vector<Box> boxes(1);

@@ -17,17 +17,17 @@ struct Rgba {
 };
 
 struct Image {
-    int size = 0;               // square: size x size pixels, top row first
+    int size = 0;  // square: size x size pixels, top row first
     std::vector<Rgba> pixels;
 };
 
 struct View {
-    int size = 64;              // output pixels per side
-    double angle = 0;           // turn about the vertical axis, radians; 0 faces the viewer
-    int samples = 4;            // samples x samples per pixel (anti-aliasing)
-    double radius = 0.78;       // coin radius, in units of half the image side
-    double thickness = 0.16;    // coin thickness, same units
-    double centerY = 0;         // vertical offset of the coin centre (up is positive)
+    int size = 64;            // output pixels per side
+    double angle = 0;         // turn about the vertical axis, radians; 0 faces the viewer
+    int samples = 4;          // samples x samples per pixel (anti-aliasing)
+    double radius = 0.78;     // coin radius, in units of half the image side
+    double thickness = 0.16;  // coin thickness, same units
+    double centerY = 0;       // vertical offset of the coin centre (up is positive)
 };
 
 // Renders the coin alone: pixels it does not cover have coverage 0.

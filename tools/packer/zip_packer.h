@@ -17,34 +17,34 @@ namespace packer {
 enum class Method : std::uint16_t { Stored = 0, Deflate = 8 };
 
 struct Item {
-    std::string name;                 // stored name, bytes as given (use '/' inside folders)
-    std::vector<std::uint8_t> data;   // empty for folder items
+    std::string name;                // stored name, bytes as given (use '/' inside folders)
+    std::vector<std::uint8_t> data;  // empty for folder items
     Method method = Method::Deflate;
-    int level = 6;                    // deflate level 1..9
-    bool folder = false;              // a folder item: name should end in '/', data empty, stored
+    int level = 6;        // deflate level 1..9
+    bool folder = false;  // a folder item: name should end in '/', data empty, stored
     // External attributes: Unix mode in the high 16 bits, DOS bits in the low byte.
     // 0 means "the default": 0100644 << 16 | 0x20 for files, 040755 << 16 | 0x10 for folders.
     std::uint32_t externalAttributes = 0;
     std::uint32_t modificationTime = 0;  // Unix seconds (UTC)
     std::uint32_t accessTime = 0;
     std::uint32_t creationTime = 0;
-    bool dataDescriptor = false;      // flag bit 3: zero CRC and sizes in the local header, a
-                                      // data descriptor (with signature) after the data
-    std::uint8_t localUtFlags = 7;    // flags of the local "UT" block; 0 leaves the block out
+    bool dataDescriptor = false;                 // flag bit 3: zero CRC and sizes in the local header, a
+                                                 // data descriptor (with signature) after the data
+    std::uint8_t localUtFlags = 7;               // flags of the local "UT" block; 0 leaves the block out
     std::vector<std::uint8_t> localExtraBefore;  // raw extra blocks placed before the local "UT" block
     std::vector<std::uint8_t> localExtraAfter;   // raw bytes placed after it (may be malformed on purpose)
 };
 
 struct Options {
-    std::vector<std::uint8_t> prepend;  // bytes placed before the archive (offsets stay archive-relative)
-    std::string comment;                // archive comment in the end record
+    std::vector<std::uint8_t> prepend;    // bytes placed before the archive (offsets stay archive-relative)
+    std::string comment;                  // archive comment in the end record
     bool standardLocalSignature = false;  // write 50 4B 03 04 (an ordinary ZIP), for tests
 };
 
 // Where things landed, as offsets into Packed::bytes (prepended bytes included).
 struct ItemLayout {
-    std::uint32_t localHeaderOffset;    // first byte of the local header
-    std::uint32_t dataOffset;           // first byte of the item data
+    std::uint32_t localHeaderOffset;  // first byte of the local header
+    std::uint32_t dataOffset;         // first byte of the item data
     std::uint32_t compressedSize;
     std::uint32_t crc32;
     std::uint32_t centralHeaderOffset;  // first byte of the item's central header
@@ -55,7 +55,7 @@ struct Packed {
     std::vector<ItemLayout> items;
     std::uint32_t centralDirectoryOffset;  // into bytes
     std::uint32_t centralDirectorySize;
-    std::uint32_t endRecordOffset;         // into bytes
+    std::uint32_t endRecordOffset;  // into bytes
 };
 
 // DOS date (high 16 bits) and time (low 16 bits) of a Unix time, taken as UTC

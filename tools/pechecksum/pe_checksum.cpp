@@ -17,8 +17,7 @@ std::optional<std::size_t> ChecksumFieldOffset(const std::vector<std::uint8_t>& 
     if (image.size() < kLfanewOffset + 4 || image[0] != 'M' || image[1] != 'Z') return std::nullopt;
     const std::size_t peOffset = Read32(image, kLfanewOffset);
     if (peOffset > image.size() || image.size() - peOffset < kChecksumInHeaders + 4) return std::nullopt;
-    if (image[peOffset] != 'P' || image[peOffset + 1] != 'E' || image[peOffset + 2] != 0 ||
-        image[peOffset + 3] != 0) {
+    if (image[peOffset] != 'P' || image[peOffset + 1] != 'E' || image[peOffset + 2] != 0 || image[peOffset + 3] != 0) {
         return std::nullopt;
     }
     return peOffset + kChecksumInHeaders;

@@ -7,9 +7,9 @@
 // and presses Install, answers Yes when asked to create the folder, waits for
 // the final report, prints its text, presses OK and prints the setup's exit
 // code. --pause-ms waits N ms at every stage (so that screenshots can be
-// taken; the copy is held meanwhile, a third of the way in); --notify appends one line per stage reached (licence, main,
-// progress, report) to FILE, flushed at once, for a script that watches it.
-// The driver exits 0 when the setup ran to its final report and ended.
+// taken; the copy is held meanwhile, a third of the way in); --notify appends one line per stage reached (licence,
+// main, progress, report) to FILE, flushed at once, for a script that watches it. The driver exits 0 when the setup ran
+// to its final report and ended.
 #include "tests/e2e/driver/e2e_driver.h"
 
 #include <cstdio>
@@ -27,9 +27,7 @@ struct Options {
     std::string notifyFile;
 };
 
-void Usage() {
-    std::fputs("usage: larkspan-drive install SETUP.exe DEST [--pause-ms N] [--notify FILE]\n", stderr);
-}
+void Usage() { std::fputs("usage: larkspan-drive install SETUP.exe DEST [--pause-ms N] [--notify FILE]\n", stderr); }
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "larkspan-drive: %s\n", message.c_str());
@@ -69,7 +67,8 @@ int Install(const Options& options) {
     HWND main = setup.WaitForDialog("Larkspan Setup", kStageTimeoutMs);
     if (!main || IsProgressDialog(main)) return Fail("the main dialog did not appear");
     Stage(options, "main");
-    if (!e2e::TypeText(main, e2e::kFolderEdit, options.destination)) return Fail("could not type the destination folder");
+    if (!e2e::TypeText(main, e2e::kFolderEdit, options.destination))
+        return Fail("could not type the destination folder");
     e2e::PressButton(main, IDOK);
 
     // Questions, the progress dialog, and finally the report.

@@ -49,9 +49,9 @@ std::vector<HWND> Children(HWND parent) {
     std::vector<HWND> children;
     ::EnumChildWindows(parent, CollectChildren, reinterpret_cast<LPARAM>(&children));
     // Only direct children: a dialog's controls.
-    children.erase(std::remove_if(children.begin(), children.end(),
-                                  [parent](HWND child) { return ::GetParent(child) != parent; }),
-                   children.end());
+    children.erase(
+        std::remove_if(children.begin(), children.end(), [parent](HWND child) { return ::GetParent(child) != parent; }),
+        children.end());
     return children;
 }
 
@@ -214,14 +214,12 @@ bool IsChecked(HWND dialog, int id) noexcept {
 
 int DefaultButtonId(HWND dialog) {
     for (HWND child : Children(dialog)) {
-        if (ClassName(child) == "Button" &&
-            (::GetWindowLongPtrA(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+        if (ClassName(child) == "Button" && (::GetWindowLongPtrA(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
             return ::GetDlgCtrlID(child);
         }
     }
     DWORD_PTR result = 0;
-    if (Send(dialog, DM_GETDEFID, 0, 0, &result) && HIWORD(result) == DC_HASDEFID &&
-        Control(dialog, LOWORD(result))) {
+    if (Send(dialog, DM_GETDEFID, 0, 0, &result) && HIWORD(result) == DC_HASDEFID && Control(dialog, LOWORD(result))) {
         return LOWORD(result);
     }
     return 0;
@@ -272,12 +270,18 @@ bool PressEscape(HWND dialog) noexcept {
 
 const char* IconName(IconKind kind) noexcept {
     switch (kind) {
-        case IconKind::None: return "none";
-        case IconKind::Error: return "error";
-        case IconKind::Question: return "question";
-        case IconKind::Warning: return "warning";
-        case IconKind::Information: return "information";
-        case IconKind::Unknown: break;
+        case IconKind::None:
+            return "none";
+        case IconKind::Error:
+            return "error";
+        case IconKind::Question:
+            return "question";
+        case IconKind::Warning:
+            return "warning";
+        case IconKind::Information:
+            return "information";
+        case IconKind::Unknown:
+            break;
     }
     return "unknown";
 }
@@ -373,9 +377,7 @@ bool SetupProcess::Freeze() noexcept {
     return info_.hThread && ::SuspendThread(info_.hThread) != static_cast<DWORD>(-1);
 }
 
-bool SetupProcess::Thaw() noexcept {
-    return info_.hThread && ::ResumeThread(info_.hThread) != static_cast<DWORD>(-1);
-}
+bool SetupProcess::Thaw() noexcept { return info_.hThread && ::ResumeThread(info_.hThread) != static_cast<DWORD>(-1); }
 
 void SetupProcess::Record(const std::vector<WindowInfo>& windows) {
     for (const WindowInfo& window : windows) {

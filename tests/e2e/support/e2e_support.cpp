@@ -1,6 +1,5 @@
 #include "tests/e2e/support/e2e_support.h"
 
-
 namespace e2e {
 namespace {
 
@@ -50,8 +49,8 @@ private:
     bool changed_ = false;
 };
 
-[[maybe_unused]] ::testing::Environment* const g_unmanagedWindows =
-    ::testing::AddGlobalTestEnvironment(new UnmanagedWineWindows);
+[[maybe_unused]] ::testing::Environment* const g_unmanagedWindows = ::testing::AddGlobalTestEnvironment(
+    new UnmanagedWineWindows);
 
 }  // namespace
 

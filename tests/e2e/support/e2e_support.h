@@ -41,7 +41,7 @@ std::string Format(const std::string& format, const std::string& argument);
 
 // Built setup variants and fixtures (Windows paths).
 std::string SetupPath(const std::string& variant);  // e2e_setup_<variant>.exe
-std::string ProductSetupPath();                      // empty when not built
+std::string ProductSetupPath();                     // empty when not built
 std::string DataPath(const std::string& name);
 std::string GeneratedPath(const std::string& name);
 std::string RecorderPath();
