@@ -46,9 +46,12 @@ void Put32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
     Put16(bytes, offset + 2, value >> 16);
 }
 
+std::uint32_t Get16(const Bytes& bytes, std::size_t offset) {
+    return static_cast<std::uint32_t>(bytes.at(offset)) | static_cast<std::uint32_t>(bytes.at(offset + 1)) << 8;
+}
+
 std::uint32_t Get32(const Bytes& bytes, std::size_t offset) {
-    return static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+    return Get16(bytes, offset) | Get16(bytes, offset + 2) << 16;
 }
 
 std::optional<Bytes> ReadWholeFile(const std::string& path) {

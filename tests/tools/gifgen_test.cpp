@@ -4,6 +4,8 @@
 #include "tools/gifgen/gif_writer.h"
 #include "tools/gifgen/lzw_encoder.h"
 
+#include "tests/support/bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,9 +14,7 @@
 
 namespace {
 
-std::uint32_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return static_cast<std::uint32_t>(b.at(at)) | (static_cast<std::uint32_t>(b.at(at + 1)) << 8);
-}
+using support::Get16;
 
 // Textbook GIF LZW decoder. Fails the test on any malformed code.
 std::vector<std::uint8_t> LzwDecode(const std::vector<std::uint8_t>& data, int minCodeSize, bool* sawEnd, int* clears) {
@@ -135,8 +135,8 @@ TEST(Animation, HasTheLayoutThePictureControlPlays) {
     const std::vector<std::uint8_t> gif = gifgen::MakeAnimation();
     ASSERT_GT(gif.size(), 13u + 768u);
     EXPECT_EQ(std::string(gif.begin(), gif.begin() + 6), "GIF89a");
-    EXPECT_EQ(Le16(gif, 6), 64u);
-    EXPECT_EQ(Le16(gif, 8), 64u);
+    EXPECT_EQ(Get16(gif, 6), 64u);
+    EXPECT_EQ(Get16(gif, 8), 64u);
     EXPECT_EQ(gif[10] & 0x80, 0x80) << "global colour table";
     EXPECT_EQ(gif[10] & 0x07, 7) << "768-byte table";
     EXPECT_EQ(gif[11], 0);
@@ -158,7 +158,7 @@ TEST(Animation, HasTheLayoutThePictureControlPlays) {
         ASSERT_EQ(gif.at(w.pos + 1), 0xF9);
         EXPECT_EQ(gif.at(w.pos + 2), 4);
         EXPECT_EQ(gif.at(w.pos + 3), 0x00);
-        EXPECT_EQ(Le16(gif, w.pos + 4), 10u);
+        EXPECT_EQ(Get16(gif, w.pos + 4), 10u);
         EXPECT_EQ(gif.at(w.pos + 7), 0);
         w.pos += 8;
         if (frames == 0) {
@@ -171,7 +171,7 @@ TEST(Animation, HasTheLayoutThePictureControlPlays) {
                       "NETSCAPE2.0");
             EXPECT_EQ(gif.at(w.pos + 14), 3);
             EXPECT_EQ(gif.at(w.pos + 15), 1);
-            EXPECT_EQ(Le16(gif, w.pos + 16), 0u) << "loop for ever";
+            EXPECT_EQ(Get16(gif, w.pos + 16), 0u) << "loop for ever";
             EXPECT_EQ(w.Chain(w.pos + 14), 5u);
             w.pos += 19;
         } else {
@@ -179,10 +179,10 @@ TEST(Animation, HasTheLayoutThePictureControlPlays) {
         }
         // 64 x 64 image at 0,0 without a local table.
         ASSERT_EQ(gif.at(w.pos), 0x2C);
-        EXPECT_EQ(Le16(gif, w.pos + 1), 0u);
-        EXPECT_EQ(Le16(gif, w.pos + 3), 0u);
-        EXPECT_EQ(Le16(gif, w.pos + 5), 64u);
-        EXPECT_EQ(Le16(gif, w.pos + 7), 64u);
+        EXPECT_EQ(Get16(gif, w.pos + 1), 0u);
+        EXPECT_EQ(Get16(gif, w.pos + 3), 0u);
+        EXPECT_EQ(Get16(gif, w.pos + 5), 64u);
+        EXPECT_EQ(Get16(gif, w.pos + 7), 64u);
         EXPECT_EQ(gif.at(w.pos + 9), 0x00);
         EXPECT_EQ(gif.at(w.pos + 10), 8) << "LZW minimum code size";
         std::vector<std::uint8_t> lzw;

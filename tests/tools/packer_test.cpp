@@ -2,6 +2,8 @@
 // from the archive layout and independent of the packer's code.
 #include "tools/packer/zip_packer.h"
 
+#include "tests/support/bytes.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -15,10 +17,8 @@
 
 namespace {
 
-std::uint32_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return static_cast<std::uint32_t>(b.at(at)) | (static_cast<std::uint32_t>(b.at(at + 1)) << 8);
-}
-std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) { return Le16(b, at) | (Le16(b, at + 2) << 16); }
+using support::Get16;
+using support::Get32;
 
 struct UtBlock {
     bool present = false;
@@ -31,12 +31,12 @@ UtBlock FindUt(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t l
     UtBlock ut;
     std::size_t pos = at;
     while (pos + 4 <= at + length) {
-        const std::uint32_t id = Le16(b, pos), size = Le16(b, pos + 2);
+        const std::uint32_t id = Get16(b, pos), size = Get16(b, pos + 2);
         if (id == 0x5455) {  // "UT"
             ut.present = true;
             ut.size = size;
             ut.flags = b.at(pos + 4);
-            for (std::size_t t = 1; t + 4 <= size; t += 4) ut.times.push_back(Le32(b, pos + 4 + t));
+            for (std::size_t t = 1; t + 4 <= size; t += 4) ut.times.push_back(Get32(b, pos + 4 + t));
             return ut;
         }
         pos += 4 + size;
@@ -57,8 +57,8 @@ std::ostream& operator<<(std::ostream& out, const Header& h) {
                << " crc " << h.crc << " sizes " << h.csize << "/" << h.usize;
 }
 Header ReadHeader(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return {Le16(b, at),      Le16(b, at + 2),  Le16(b, at + 4), Le32(b, at + 6),
-            Le32(b, at + 10), Le32(b, at + 14), Le32(b, at + 18)};
+    return {Get16(b, at),      Get16(b, at + 2),  Get16(b, at + 4), Get32(b, at + 6),
+            Get32(b, at + 10), Get32(b, at + 14), Get32(b, at + 18)};
 }
 
 // An item as its central header (the Header part) and its local header tell it.
@@ -90,7 +90,7 @@ Archive Read(const std::vector<std::uint8_t>& b) {
     Archive a;
     bool found = false;
     for (std::size_t at = b.size() - 22 + 1; at-- > 0;) {
-        if (Le32(b, at) == 0x06054B50) {
+        if (Get32(b, at) == 0x06054B50) {
             a.endAt = at;
             found = true;
             break;
@@ -98,13 +98,13 @@ Archive Read(const std::vector<std::uint8_t>& b) {
     }
     EXPECT_TRUE(found) << "no end record";
     if (!found) return a;
-    EXPECT_EQ(Le16(b, a.endAt + 4), 0u);
-    EXPECT_EQ(Le16(b, a.endAt + 6), 0u);
-    a.entries = Le16(b, a.endAt + 8);
-    EXPECT_EQ(Le16(b, a.endAt + 10), a.entries);
-    a.directorySize = Le32(b, a.endAt + 12);
-    a.directoryOffset = Le32(b, a.endAt + 16);
-    const std::uint32_t commentLength = Le16(b, a.endAt + 20);
+    EXPECT_EQ(Get16(b, a.endAt + 4), 0u);
+    EXPECT_EQ(Get16(b, a.endAt + 6), 0u);
+    a.entries = Get16(b, a.endAt + 8);
+    EXPECT_EQ(Get16(b, a.endAt + 10), a.entries);
+    a.directorySize = Get32(b, a.endAt + 12);
+    a.directoryOffset = Get32(b, a.endAt + 16);
+    const std::uint32_t commentLength = Get16(b, a.endAt + 20);
     EXPECT_EQ(a.endAt + 22 + commentLength, b.size()) << "comment must end the file";
     a.comment.assign(b.begin() + static_cast<std::ptrdiff_t>(a.endAt + 22), b.end());
     a.bytesBefore = a.endAt - (a.directoryOffset + a.directorySize);
@@ -113,13 +113,13 @@ Archive Read(const std::vector<std::uint8_t>& b) {
     for (std::uint32_t i = 0; i < a.entries; ++i) {
         Entry e;
         e.centralAt = at;
-        EXPECT_EQ(Le32(b, at), 0x02014B50u) << "central header " << i;
-        e.madeBy = Le16(b, at + 4);
+        EXPECT_EQ(Get32(b, at), 0x02014B50u) << "central header " << i;
+        e.madeBy = Get16(b, at + 4);
         static_cast<Header&>(e) = ReadHeader(b, at + 6);
-        const std::uint32_t n = Le16(b, at + 28), x = Le16(b, at + 30), c = Le16(b, at + 32);
-        EXPECT_EQ(Le16(b, at + 34), 0u);
-        e.attributes = Le32(b, at + 38);
-        e.localOffset = Le32(b, at + 42);
+        const std::uint32_t n = Get16(b, at + 28), x = Get16(b, at + 30), c = Get16(b, at + 32);
+        EXPECT_EQ(Get16(b, at + 34), 0u);
+        e.attributes = Get32(b, at + 38);
+        e.localOffset = Get32(b, at + 42);
         e.name.assign(b.begin() + static_cast<std::ptrdiff_t>(at + 46),
                       b.begin() + static_cast<std::ptrdiff_t>(at + 46 + n));
         e.centralUt = FindUt(b, at + 46 + n, x);
@@ -127,9 +127,9 @@ Archive Read(const std::vector<std::uint8_t>& b) {
 
         const std::size_t l = a.bytesBefore + e.localOffset;
         e.localAt = l;
-        e.localSignature = Le32(b, l);
+        e.localSignature = Get32(b, l);
         e.local = ReadHeader(b, l + 4);
-        const std::uint32_t ln = Le16(b, l + 26), lx = Le16(b, l + 28);
+        const std::uint32_t ln = Get16(b, l + 26), lx = Get16(b, l + 28);
         e.localName.assign(b.begin() + static_cast<std::ptrdiff_t>(l + 30),
                            b.begin() + static_cast<std::ptrdiff_t>(l + 30 + ln));
         e.localExtraAt = l + 30 + ln;
@@ -296,10 +296,10 @@ TEST(Packer, DataDescriptorZeroesLocalFieldsAndFollowsTheData) {
         EXPECT_EQ(e.crc, Crc(items[i].data));
         EXPECT_EQ(e.usize, items[i].data.size());
         const std::size_t d = e.dataAt + e.csize;
-        EXPECT_EQ(Le32(packed.bytes, d), 0x08074B50u);
-        EXPECT_EQ(Le32(packed.bytes, d + 4), e.crc);
-        EXPECT_EQ(Le32(packed.bytes, d + 8), e.csize);
-        EXPECT_EQ(Le32(packed.bytes, d + 12), e.usize);
+        EXPECT_EQ(Get32(packed.bytes, d), 0x08074B50u);
+        EXPECT_EQ(Get32(packed.bytes, d + 4), e.crc);
+        EXPECT_EQ(Get32(packed.bytes, d + 8), e.csize);
+        EXPECT_EQ(Get32(packed.bytes, d + 12), e.usize);
         EXPECT_EQ(ItemData(packed.bytes, e), items[i].data);
     }
     EXPECT_EQ(a.items[0].dataAt + a.items[0].csize + 16, a.items[1].localAt);
@@ -354,7 +354,7 @@ TEST(Packer, HonoursAttributesUtFlagsRawExtrasAndStandardSignature) {
     const Entry& x = a.items[2];
     ASSERT_EQ(x.localExtraLength, 6u + 17u + 3u);
     EXPECT_EQ(packed.bytes[x.localExtraAt], 0x0A);
-    EXPECT_EQ(Le16(packed.bytes, x.localExtraAt + 6), 0x5455u);
+    EXPECT_EQ(Get16(packed.bytes, x.localExtraAt + 6), 0x5455u);
     EXPECT_EQ(packed.bytes[x.localExtraAt + 23], 0xEE);
     EXPECT_EQ(packed.bytes[x.localExtraAt + 25], 0x10);
     EXPECT_TRUE(x.localUt.present);
