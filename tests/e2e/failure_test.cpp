@@ -6,14 +6,6 @@
 namespace e2e {
 namespace {
 
-Report InstallAndReport(SetupProcess& setup, const std::string& variant, const std::string& folder,
-                        DWORD reportTimeoutMs = kAppearMs) {
-    HWND main = StartToMainDialog(setup, SetupPath(variant));
-    if (!main) return {};
-    InstallInto(main, folder);
-    return FinishWithReport(setup, reportTimeoutMs);
-}
-
 bool SameBytes(const std::string& a, const std::string& b) {
     const auto left = ReadWholeFile(a);
     const auto right = ReadWholeFile(b);

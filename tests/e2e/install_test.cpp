@@ -61,13 +61,6 @@ void ExpectItemsInPlace(const std::string& folder, bool checkCreation) {
 }
 
 // The walk from start to report with a destination that needs no question.
-Report Install(SetupProcess& setup, const std::string& variant, const std::string& folder) {
-    HWND main = StartToMainDialog(setup, SetupPath(variant));
-    if (!main) return {};
-    InstallInto(main, folder);
-    return FinishWithReport(setup);
-}
-
 bool SameFolder(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
 // The destination as the user types it: the folder below a fresh temporary
@@ -138,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(Install, Destinations,
 TEST(Install, ProgramEndingWithExitCodeThreeStillSucceeds) {
     TempFolder folder("exit3");
     SetupProcess setup;
-    const Report report = Install(setup, "exit3", folder.path());
+    const Report report = InstallAndReport(setup, "exit3", folder.path());
     EXPECT_EQ(report.box.text, kString112);
     EXPECT_EQ(report.exitCode, 1u);
     const RecorderLog log = ReadRecorderLog(folder / "recorder.log");
@@ -151,7 +144,7 @@ TEST(Install, RunningAgainReplacesFilesReadOnlyOnesIncluded) {
     TempFolder folder("rerun");
     {
         SetupProcess first;
-        EXPECT_EQ(Install(first, "basic", folder.path()).box.text, kString112);
+        EXPECT_EQ(InstallAndReport(first, "basic", folder.path()).box.text, kString112);
     }
     const std::string readme = folder / "readme.txt";
     const std::string notes = folder / "docs\\notes.txt";
@@ -162,7 +155,7 @@ TEST(Install, RunningAgainReplacesFilesReadOnlyOnesIncluded) {
     ::DeleteFileA((folder / "recorder.log").c_str());
 
     SetupProcess second;
-    const Report report = Install(second, "basic", folder.path());
+    const Report report = InstallAndReport(second, "basic", folder.path());
     EXPECT_EQ(report.box.text, kString112);
     ExpectItemsInPlace(folder.path(), CreationTimeIsKept(folder));
     EXPECT_TRUE(ReadRecorderLog(folder / "recorder.log").present);

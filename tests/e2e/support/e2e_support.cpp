@@ -133,6 +133,14 @@ void InstallInto(HWND mainDialog, const std::string& folder) {
     EXPECT_TRUE(PressButton(mainDialog, IDOK));
 }
 
+Report InstallAndReport(SetupProcess& setup, const std::string& variant, const std::string& folder,
+                        DWORD reportTimeoutMs) {
+    HWND main = StartToMainDialog(setup, SetupPath(variant));
+    if (!main) return {};
+    InstallInto(main, folder);
+    return FinishWithReport(setup, reportTimeoutMs);
+}
+
 Report FinishWithReport(SetupProcess& setup, DWORD timeoutMs) {
     Report report;
     HWND box = setup.WaitForMessageBox(timeoutMs);

@@ -88,6 +88,10 @@ struct Report {
 // (caption 103, one OK button, information icon), presses OK and waits for
 // the setup to end.
 Report FinishWithReport(SetupProcess& setup, DWORD timeoutMs = kAppearMs);
+// The whole walk: starts the setup variant, agrees, installs into `folder` and
+// returns the final report (empty when a dialog did not appear).
+Report InstallAndReport(SetupProcess& setup, const std::string& variant, const std::string& folder,
+                        DWORD reportTimeoutMs = kAppearMs);
 
 // Answers a question box by pressing a button and waits for it to go.
 void Answer(SetupProcess& setup, HWND box, int buttonId);
