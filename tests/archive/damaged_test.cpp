@@ -86,27 +86,27 @@ TEST(DamagedData, FailsInEveryModeAtTheDamagedPiece) {
         const packer::Packed packed = packer::Pack({FileItem("x.bin", data, c.method)});
         Bytes archive = packed.bytes;
         c.damage(archive, packed.items[0]);
-        ArchiveHandle opened = OpenMemory(archive);
-        ASSERT_NE(opened, nullptr);
+        const UniqueArchive opened(OpenMemory(archive));
+        ASSERT_TRUE(opened);
         ArchiveItem item;
-        ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+        ASSERT_EQ(GetArchiveItem(opened.get(), 0, &item), ArchiveOk);
         TempFolder temp;
-        EXPECT_EQ(ExtractTo(opened, 0, temp / "x.bin"), ArchiveErrExtract);
+        EXPECT_EQ(ExtractTo(opened.get(), 0, temp / "x.bin"), ArchiveErrExtract);
         EXPECT_FALSE(Exists(temp / "x.bin")) << "a damaged file must not look installed";
         for (const Pieces& p : c.pieces) {
             GuardedBlock buffer(p.size);
             for (int i = 0; i < p.delivered; ++i) {
-                ASSERT_EQ(ExtractArchiveItem(opened, 0, buffer.data(), p.size, TargetMemory, nullptr), ArchiveMoreData)
+                ASSERT_EQ(ExtractArchiveItem(opened.get(), 0, buffer.data(), p.size, TargetMemory, nullptr),
+                          ArchiveMoreData)
                     << "piece " << i << " of " << p.size;
                 EXPECT_TRUE(std::equal(buffer.data(), buffer.data() + p.size, data.begin() + i * p.size));
             }
-            EXPECT_EQ(ExtractArchiveItem(opened, 0, buffer.data(), p.size, TargetMemory, nullptr),
+            EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, buffer.data(), p.size, TargetMemory, nullptr),
                       ArchiveErrMemoryExtract)
                 << "pieces of " << p.size;
         }
-        EXPECT_EQ(ExtractArchiveItem(opened, 0, nullptr, 0, TargetMemory, nullptr),
+        EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, nullptr, 0, TargetMemory, nullptr),
                   c.size == 0 ? ArchiveErrMemoryExtract : ArchiveOk);
-        CloseArchive(opened);
     }
 }
 
@@ -124,48 +124,46 @@ TEST(StoredNames, NamesThatWouldLeaveTheirBaseAreRefused) {
     items.push_back(FolderItem("ok..name/"));
     items.push_back(FileItem("NUL.txt", PatternData(10)));  // the null device, wherever it stands
     const Bytes archive = packer::Pack(items).bytes;
-    ArchiveHandle opened = nullptr;
+    UniqueArchive opened;
     {
         CurrentDirectory inside(base);
-        opened = OpenMemory(archive);
-        ASSERT_NE(opened, nullptr);
+        opened.reset(OpenMemory(archive));
+        ASSERT_TRUE(opened);
         for (std::size_t i = 0; i < folders.size(); ++i) {
-            EXPECT_EQ(ExtractTo(opened, static_cast<int>(i), outer / "unused"), ArchiveErrOpenFile) << folders[i];
+            EXPECT_EQ(ExtractTo(opened.get(), static_cast<int>(i), outer / "unused"), ArchiveErrOpenFile) << folders[i];
         }
         // A file item with its stored name as the target.
         const int file = static_cast<int>(folders.size());
-        EXPECT_EQ(ExtractArchiveItem(opened, file, nullptr, 0, TargetFileName, nullptr), ArchiveErrOpenFile);
+        EXPECT_EQ(ExtractArchiveItem(opened.get(), file, nullptr, 0, TargetFileName, nullptr), ArchiveErrOpenFile);
         // Dots inside a name are fine.
-        EXPECT_EQ(ExtractTo(opened, file + 2, outer / "unused"), ArchiveOk);
-        EXPECT_EQ(ExtractArchiveItem(opened, file + 1, nullptr, 0, TargetFileName, nullptr), ArchiveOk);
-        EXPECT_EQ(ExtractArchiveItem(opened, file + 3, nullptr, 0, TargetFileName, nullptr), ArchiveErrOpenFile);
+        EXPECT_EQ(ExtractTo(opened.get(), file + 2, outer / "unused"), ArchiveOk);
+        EXPECT_EQ(ExtractArchiveItem(opened.get(), file + 1, nullptr, 0, TargetFileName, nullptr), ArchiveOk);
+        EXPECT_EQ(ExtractArchiveItem(opened.get(), file + 3, nullptr, 0, TargetFileName, nullptr), ArchiveErrOpenFile);
     }
     EXPECT_FALSE(Exists(outer / "escaped"));
     EXPECT_FALSE(Exists(outer / "escaped.txt"));
     EXPECT_FALSE(Exists(outer / "rooted"));
     EXPECT_FALSE(Exists(outer / "unused"));
     EXPECT_EQ(ReadWholeFile(base + "\\ok..name\\fine.txt"), PatternData(10));
-    CloseArchive(opened);
 }
 
 TEST(StoredNames, OverlongPathsAreRefusedWithoutOverrun) {
     TempFolder temp;
     const Bytes archive =
         packer::Pack({FileItem("a.txt", PatternData(10)), FolderItem(std::string(250, 'f') + "/")}).bytes;
-    ArchiveHandle opened = nullptr;
+    UniqueArchive opened;
     {
         CurrentDirectory inside(temp.path());
-        opened = OpenMemory(archive);
+        opened.reset(OpenMemory(archive));
     }
-    ASSERT_NE(opened, nullptr);
+    ASSERT_TRUE(opened);
     // File-name, extension and folder parts beyond 255 characters, and a path beyond 259.
     for (const std::string& target :
          {temp / std::string(256, 'n'), temp / ("n." + std::string(256, 'e')), std::string(256, 'd') + "\\x.txt",
           temp / (std::string(200, 'd') + "\\" + std::string(100, 'n'))}) {
-        EXPECT_EQ(ExtractTo(opened, 0, target), ArchiveErrOpenFile) << target.size();
+        EXPECT_EQ(ExtractTo(opened.get(), 0, target), ArchiveErrOpenFile) << target.size();
     }
     // baseFolder and the folder item's name together exceed 259 characters.
-    EXPECT_EQ(ExtractTo(opened, 1, temp / "unused"), ArchiveErrOpenFile);
-    EXPECT_EQ(ExtractTo(opened, 0, temp / "fits.txt"), ArchiveOk);
-    CloseArchive(opened);
+    EXPECT_EQ(ExtractTo(opened.get(), 1, temp / "unused"), ArchiveErrOpenFile);
+    EXPECT_EQ(ExtractTo(opened.get(), 0, temp / "fits.txt"), ArchiveOk);
 }

@@ -89,16 +89,15 @@ TEST_F(Extraction, ProgressCountsEveryChunk) {
         SCOPED_TRACE(c.method == packer::Method::Stored ? "stored" : "deflated");
         const Bytes data = PatternData(c.size, 11);
         const Bytes archive = packer::Pack({FileItem("Larkspan.exe", data, c.method)}).bytes;
-        ArchiveHandle opened = OpenMemory(archive);
-        ASSERT_NE(opened, nullptr);
+        const UniqueArchive opened(OpenMemory(archive));
+        ASSERT_TRUE(opened);
         for (int f = 0; f < 3; ++f) {
             g_counts[f].clear();
             const std::string target = temp_ / ("out" + std::to_string(f) + ".exe");
-            ASSERT_EQ(ExtractTo(opened, 0, target, functions[f]), ArchiveOk);
+            ASSERT_EQ(ExtractTo(opened.get(), 0, target, functions[f]), ArchiveOk);
             EXPECT_EQ(ReadWholeFile(target), data);
             EXPECT_EQ(g_counts[f], c.counts) << "progress function " << f;
         }
-        CloseArchive(opened);
     }
 }
 
@@ -117,15 +116,15 @@ TEST_F(Extraction, FilesGetTheItemTimesAndMissingFolders) {
         timed("deep.txt", PatternData(5000, 13), 1650000000, 1650000123, 1640000000),
         timed("empty.txt", {}, 1660000000, 1660000001, 1630000000)};
     const Bytes archive = packer::Pack(items).bytes;
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
+    const UniqueArchive opened(OpenMemory(archive));
+    ASSERT_TRUE(opened);
     const bool creationKept = KeepsCreationTimes(temp_.path());
     const char* const targets[] = {"a\\b\\c\\deep.txt", "x\\empty.txt"};
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(targets[i]);
         g_counts[0].clear();
         const std::string target = temp_ / targets[i];
-        ASSERT_EQ(ExtractTo(opened, i, target, ProgressReturningZero), ArchiveOk);
+        ASSERT_EQ(ExtractTo(opened.get(), i, target, ProgressReturningZero), ArchiveOk);
         const FileTimes times = TimesOf(target);  // before reading the data, which may touch the access time
         EXPECT_EQ(times.write, UnixTicks(items[i].modificationTime));
         EXPECT_EQ(times.access, UnixTicks(items[i].accessTime));
@@ -137,7 +136,6 @@ TEST_F(Extraction, FilesGetTheItemTimesAndMissingFolders) {
         EXPECT_EQ(g_counts[0], items[i].data.empty() ? std::vector<DWORD>{} : std::vector<DWORD>{5000});
     }
     EXPECT_TRUE(FolderExists(temp_ / "a\\b"));
-    CloseArchive(opened);
 }
 
 TEST_F(Extraction, ReadOnlyTargetIsReplaced) {
@@ -145,55 +143,51 @@ TEST_F(Extraction, ReadOnlyTargetIsReplaced) {
     const std::string target = temp_ / "a.txt";
     ASSERT_TRUE(WriteWholeFile(target, Bytes(10, 'o')));
     ASSERT_TRUE(::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
-    ASSERT_EQ(ExtractTo(opened, 0, target), ArchiveOk);
+    const UniqueArchive opened(OpenMemory(archive));
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(ExtractTo(opened.get(), 0, target), ArchiveOk);
     EXPECT_EQ(ReadWholeFile(target), PatternData(3000, 14));
     // The item's own attributes are never applied.
     EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-    CloseArchive(opened);
 }
 
 TEST_F(Extraction, TargetThatCannotBeCreated) {
     const Bytes archive = packer::Pack({FileItem("a.txt", PatternData(30, 14))}).bytes;
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
+    const UniqueArchive opened(OpenMemory(archive));
+    ASSERT_TRUE(opened);
     ASSERT_TRUE(::CreateDirectoryA((temp_ / "folder").c_str(), nullptr));
-    EXPECT_EQ(ExtractTo(opened, 0, temp_ / "folder"), ArchiveErrOpenFile);  // a folder stands there
-    EXPECT_EQ(ExtractArchiveItem(opened, 0, INVALID_HANDLE_VALUE, 0, TargetHandle, nullptr), ArchiveErrOpenFile);
-    CloseArchive(opened);
+    EXPECT_EQ(ExtractTo(opened.get(), 0, temp_ / "folder"), ArchiveErrOpenFile);  // a folder stands there
+    EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, INVALID_HANDLE_VALUE, 0, TargetHandle, nullptr), ArchiveErrOpenFile);
 }
 
 TEST_F(Extraction, FolderItemsGoUnderTheBaseFolder) {
     const Bytes archive = packer::Pack({FolderItem("made/inner/"), FileItem("made/inner/f.txt", PatternData(9))}).bytes;
     TempFolder base;
-    ArchiveHandle opened = nullptr;
+    UniqueArchive opened;
     {
         CurrentDirectory inside(base.path());
-        opened = OpenMemory(archive);
+        opened.reset(OpenMemory(archive));
     }
-    ASSERT_NE(opened, nullptr);
+    ASSERT_TRUE(opened);
     const std::string target = temp_ / "elsewhere";
-    ASSERT_EQ(ExtractTo(opened, 0, target, ProgressReturningZero), ArchiveOk);
+    ASSERT_EQ(ExtractTo(opened.get(), 0, target, ProgressReturningZero), ArchiveOk);
     EXPECT_TRUE(FolderExists(base / "made\\inner"));
     EXPECT_FALSE(Exists(target));
     EXPECT_TRUE(g_counts[0].empty());
     // Mode 1 writes nothing for a folder item.
-    EXPECT_EQ(ExtractArchiveItem(opened, 0, INVALID_HANDLE_VALUE, 0, TargetHandle, nullptr), ArchiveOk);
-    CloseArchive(opened);
+    EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, INVALID_HANDLE_VALUE, 0, TargetHandle, nullptr), ArchiveOk);
 }
 
 TEST_F(Extraction, StoredNameAsTargetIsTakenFromTheCurrentDirectory) {
     const Bytes archive = packer::Pack({FileItem("plain.txt", PatternData(700, 15))}).bytes;
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
+    const UniqueArchive opened(OpenMemory(archive));
+    ASSERT_TRUE(opened);
     {
         CurrentDirectory inside(temp_.path());
-        EXPECT_EQ(ExtractArchiveItem(opened, 0, nullptr, 0, TargetFileName, nullptr), ArchiveOk);
-        EXPECT_EQ(ExtractArchiveItem(opened, 0, const_cast<char*>(""), 0, TargetFileName, nullptr), ArchiveOk);
+        EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, nullptr, 0, TargetFileName, nullptr), ArchiveOk);
+        EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, const_cast<char*>(""), 0, TargetFileName, nullptr), ArchiveOk);
     }
     EXPECT_EQ(ReadWholeFile(temp_ / "plain.txt"), PatternData(700, 15));
-    CloseArchive(opened);
 }
 
 TEST_F(Extraction, ToAnOpenDiskHandle) {
@@ -201,14 +195,14 @@ TEST_F(Extraction, ToAnOpenDiskHandle) {
     packer::Item item = FileItem("h.bin", data);
     item.modificationTime = 1234567890;
     const Bytes archive = packer::Pack({item}).bytes;
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
+    const UniqueArchive opened(OpenMemory(archive));
+    ASSERT_TRUE(opened);
     const std::string path = temp_ / "handle.bin";
     HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD written = 0;
     ASSERT_TRUE(::WriteFile(file, "HEAD", 4, &written, nullptr));
-    ASSERT_EQ(ExtractArchiveItem(opened, 0, file, 0, TargetHandle, ProgressReturningOne), ArchiveOk);
+    ASSERT_EQ(ExtractArchiveItem(opened.get(), 0, file, 0, TargetHandle, ProgressReturningOne), ArchiveOk);
     EXPECT_EQ(::SetFilePointer(file, 0, nullptr, FILE_CURRENT), 20004u);  // left open, after the data
     FILETIME c{}, a{}, w{};
     ASSERT_TRUE(::GetFileTime(file, &c, &a, &w));
@@ -218,17 +212,16 @@ TEST_F(Extraction, ToAnOpenDiskHandle) {
     expected.insert(expected.end(), data.begin(), data.end());
     EXPECT_EQ(ReadWholeFile(path), expected);
     EXPECT_EQ(g_counts[1], (std::vector<DWORD>{16384, 3616}));
-    CloseArchive(opened);
 }
 
 TEST_F(Extraction, ToAPipe) {
     const Bytes data = PatternData(3000, 17);
     const Bytes archive = packer::Pack({FileItem("p.bin", data)}).bytes;
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
+    const UniqueArchive opened(OpenMemory(archive));
+    ASSERT_TRUE(opened);
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 65536));
-    ASSERT_EQ(ExtractArchiveItem(opened, 0, writeEnd, 0, TargetHandle, ProgressReturningZero), ArchiveOk);
+    ASSERT_EQ(ExtractArchiveItem(opened.get(), 0, writeEnd, 0, TargetHandle, ProgressReturningZero), ArchiveOk);
     EXPECT_EQ(g_counts[0], std::vector<DWORD>{3000});
     DWORD written = 0;
     EXPECT_TRUE(::WriteFile(writeEnd, "!", 1, &written, nullptr));  // still open
@@ -241,20 +234,20 @@ TEST_F(Extraction, ToAPipe) {
     Bytes expected = data;
     expected.push_back('!');
     EXPECT_EQ(got, expected);
-    CloseArchive(opened);
 }
 
 TEST_F(Extraction, MemoryPiecesRestartAndEnd) {
     const Bytes data = PatternData(3500, 18);
     const Bytes archive = packer::Pack({FileItem("License.rtf", data), FileItem("other", PatternData(50, 1))}).bytes;
     GuardedBlock block(archive.size(), archive);
-    ArchiveHandle opened = OpenArchive(block.data(), static_cast<DWORD>(block.size()), SourceMemory);
-    ASSERT_NE(opened, nullptr);
+    UniqueArchive opened(OpenArchive(block.data(), static_cast<DWORD>(block.size()), SourceMemory));
+    ASSERT_TRUE(opened);
     GuardedBlock piece(1000);
     Bytes got;
     ArchiveResult result = ArchiveMoreData;
     int calls = 0;
-    while ((result = ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr)) == ArchiveMoreData) {
+    while ((result = ExtractArchiveItem(opened.get(), 0, piece.data(), 1000, TargetMemory, nullptr)) ==
+           ArchiveMoreData) {
         const std::size_t n = std::min<std::size_t>(1000, data.size() - got.size());
         got.insert(got.end(), piece.data(), piece.data() + n);
         ASSERT_LT(++calls, 10);
@@ -264,34 +257,34 @@ TEST_F(Extraction, MemoryPiecesRestartAndEnd) {
     EXPECT_EQ(got, data);
 
     // A record read between two calls starts the item again.
-    ASSERT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
-    ASSERT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    ASSERT_EQ(ExtractArchiveItem(opened.get(), 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    ASSERT_EQ(ExtractArchiveItem(opened.get(), 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
     EXPECT_EQ(0, std::memcmp(piece.data(), data.data() + 1000, 1000));
     ArchiveItem item;
-    ASSERT_EQ(GetArchiveItem(opened, 1, &item), ArchiveOk);
-    ASSERT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    ASSERT_EQ(GetArchiveItem(opened.get(), 1, &item), ArchiveOk);
+    ASSERT_EQ(ExtractArchiveItem(opened.get(), 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
     EXPECT_EQ(0, std::memcmp(piece.data(), data.data(), 1000));
 
     // Length 0 ends the item; the next call starts it again.
-    EXPECT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 0, TargetMemory, nullptr), ArchiveOk);
-    ASSERT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, piece.data(), 0, TargetMemory, nullptr), ArchiveOk);
+    ASSERT_EQ(ExtractArchiveItem(opened.get(), 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
     EXPECT_EQ(0, std::memcmp(piece.data(), data.data(), 1000));
 
     // Another index abandons the first item.
     GuardedBlock small(50);
-    ASSERT_EQ(ExtractArchiveItem(opened, 1, small.data(), 50, TargetMemory, nullptr), ArchiveMoreData);
+    ASSERT_EQ(ExtractArchiveItem(opened.get(), 1, small.data(), 50, TargetMemory, nullptr), ArchiveMoreData);
     EXPECT_EQ(0, std::memcmp(small.data(), PatternData(50, 1).data(), 50));
 
     // A buffer of exactly the item's size: everything in the first call.
     GuardedBlock exact(data.size());
-    ASSERT_EQ(ExtractArchiveItem(opened, 0, exact.data(), static_cast<DWORD>(data.size()), TargetMemory, nullptr),
+    ASSERT_EQ(ExtractArchiveItem(opened.get(), 0, exact.data(), static_cast<DWORD>(data.size()), TargetMemory, nullptr),
               ArchiveMoreData);
     EXPECT_EQ(0, std::memcmp(exact.data(), data.data(), data.size()));
-    EXPECT_EQ(ExtractArchiveItem(opened, 0, exact.data(), static_cast<DWORD>(data.size()), TargetMemory, nullptr),
+    EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, exact.data(), static_cast<DWORD>(data.size()), TargetMemory, nullptr),
               ArchiveOk);
     // Closing with a memory extraction under way.
-    ASSERT_EQ(ExtractArchiveItem(opened, 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
-    EXPECT_EQ(CloseArchive(opened), ArchiveOk);
+    ASSERT_EQ(ExtractArchiveItem(opened.get(), 0, piece.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(CloseArchive(opened.release()), ArchiveOk);
 }
 
 TEST_F(Extraction, ArgumentAndHandleKindErrors) {
@@ -304,28 +297,29 @@ TEST_F(Extraction, ArgumentAndHandleKindErrors) {
     EXPECT_EQ(ExtractArchiveItem(nullptr, 0, buffer, 16, TargetMemory, nullptr), ArchiveErrArgument);
     EXPECT_EQ(CloseArchive(nullptr), ArchiveErrArgument);
 
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
+    UniqueArchive opened(OpenMemory(archive));
+    ASSERT_TRUE(opened);
     ArchiveHandleRecord other{2, opened->state};
     EXPECT_EQ(GetArchiveItem(&other, 0, &item), ArchiveErrHandleKind);
     EXPECT_EQ(ExtractArchiveItem(&other, 0, buffer, 16, TargetMemory, nullptr), ArchiveErrHandleKind);
     EXPECT_EQ(CloseArchive(&other), ArchiveErrHandleKind);
 
-    for (int mode : {0, 4, -1}) EXPECT_EQ(ExtractArchiveItem(opened, 0, buffer, 16, mode, nullptr), ArchiveErrArgument);
+    for (int mode : {0, 4, -1})
+        EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, buffer, 16, mode, nullptr), ArchiveErrArgument);
     const std::string target = temp_ / "x";
     for (int index : {3, -1}) {
-        EXPECT_EQ(ExtractArchiveItem(opened, index, buffer, 16, TargetMemory, nullptr), ArchiveErrArgument);
-        EXPECT_EQ(ExtractTo(opened, index, target), ArchiveErrArgument);
-        EXPECT_EQ(ExtractArchiveItem(opened, index, INVALID_HANDLE_VALUE, 0, TargetHandle, nullptr),
+        EXPECT_EQ(ExtractArchiveItem(opened.get(), index, buffer, 16, TargetMemory, nullptr), ArchiveErrArgument);
+        EXPECT_EQ(ExtractTo(opened.get(), index, target), ArchiveErrArgument);
+        EXPECT_EQ(ExtractArchiveItem(opened.get(), index, INVALID_HANDLE_VALUE, 0, TargetHandle, nullptr),
                   ArchiveErrArgument);
     }
-    EXPECT_EQ(GetArchiveItem(opened, 0, nullptr), ArchiveErrArgument);
-    EXPECT_EQ(ExtractArchiveItem(opened, 0, nullptr, 16, TargetMemory, nullptr), ArchiveErrArgument);
+    EXPECT_EQ(GetArchiveItem(opened.get(), 0, nullptr), ArchiveErrArgument);
+    EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, nullptr, 16, TargetMemory, nullptr), ArchiveErrArgument);
     EXPECT_FALSE(Exists(target));
     // The handle is still usable after all of that.
-    ASSERT_EQ(ExtractArchiveItem(opened, 2, buffer, 16, TargetMemory, nullptr), ArchiveMoreData);
+    ASSERT_EQ(ExtractArchiveItem(opened.get(), 2, buffer, 16, TargetMemory, nullptr), ArchiveMoreData);
     EXPECT_EQ(0, std::memcmp(buffer, PatternData(10).data(), 10));
-    EXPECT_EQ(CloseArchive(opened), ArchiveOk);
+    EXPECT_EQ(CloseArchive(opened.release()), ArchiveOk);
 }
 
 // The item data's CRC-32 against zlib's, started fresh and continued: every

@@ -28,14 +28,13 @@ bool IsMarked(const ArchiveItem& item) {
 ArchiveItem RecordOf(const packer::Item& packed, ArchiveResult* result = nullptr) {
     const Bytes archive = packer::Pack({packed}).bytes;
     ArchiveItem item = MarkedRecord();
-    ArchiveHandle opened = OpenMemory(archive);
-    if (opened == nullptr) {
+    const UniqueArchive opened(OpenMemory(archive));
+    if (!opened) {
         ADD_FAILURE() << "archive not opened";
         return item;
     }
-    const ArchiveResult got = GetArchiveItem(opened, 0, &item);
+    const ArchiveResult got = GetArchiveItem(opened.get(), 0, &item);
     if (result != nullptr) *result = got;
-    CloseArchive(opened);
     return item;
 }
 
@@ -46,10 +45,10 @@ TEST(ArchiveItems, CountFormAndRecords) {
                                         FileItem("sub/License.rtf", PatternData(99, 2), packer::Method::Stored),
                                         FolderItem("sub/")})
                               .bytes;
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
+    const UniqueArchive opened(OpenMemory(archive));
+    ASSERT_TRUE(opened);
     ArchiveItem item = MarkedRecord();
-    ASSERT_EQ(GetArchiveItem(opened, -1, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened.get(), -1, &item), ArchiveOk);
     EXPECT_EQ(item.index, 3);
     EXPECT_EQ(item.name[0], '\0');
     EXPECT_EQ(item.attributes, 0u);
@@ -58,51 +57,49 @@ TEST(ArchiveItems, CountFormAndRecords) {
     EXPECT_EQ(Ticks(item.writeTime) | Ticks(item.accessTime) | Ticks(item.creationTime), 0u);
 
     item = MarkedRecord();
-    EXPECT_EQ(GetArchiveItem(opened, 3, &item), ArchiveErrArgument);
-    EXPECT_EQ(GetArchiveItem(opened, -2, &item), ArchiveErrArgument);
+    EXPECT_EQ(GetArchiveItem(opened.get(), 3, &item), ArchiveErrArgument);
+    EXPECT_EQ(GetArchiveItem(opened.get(), -2, &item), ArchiveErrArgument);
     EXPECT_TRUE(IsMarked(item));
 
     // Backwards and forwards in any order.
     for (int i : {2, 0, 1, 1, 2, 0}) {
-        ASSERT_EQ(GetArchiveItem(opened, i, &item), ArchiveOk);
+        ASSERT_EQ(GetArchiveItem(opened.get(), i, &item), ArchiveOk);
         EXPECT_EQ(item.index, i);
     }
-    ASSERT_EQ(GetArchiveItem(opened, 1, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened.get(), 1, &item), ArchiveOk);
     EXPECT_STREQ(item.name, "sub/License.rtf");
     EXPECT_EQ(item.uncompressedSize, 99u);
     EXPECT_EQ(item.compressedSize, 99u);
-    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened.get(), 0, &item), ArchiveOk);
     EXPECT_STREQ(item.name, "program.exe");
     EXPECT_EQ(item.uncompressedSize, 1234u);
     EXPECT_LT(item.compressedSize, 1234u);
     EXPECT_EQ(Ticks(item.writeTime), UnixTicks(1700000000));
     EXPECT_EQ(Ticks(item.accessTime), UnixTicks(1700000100));
     EXPECT_EQ(Ticks(item.creationTime), UnixTicks(1600000000));
-    ASSERT_EQ(GetArchiveItem(opened, 2, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened.get(), 2, &item), ArchiveOk);
     EXPECT_STREQ(item.name, "sub/");
     EXPECT_EQ(item.attributes & FILE_ATTRIBUTE_DIRECTORY, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-    CloseArchive(opened);
 }
 
 TEST(ArchiveItems, TheLastRecordComesFromTheCache) {
     const packer::Packed layout = packer::Pack(
         {FileItem("first.txt", PatternData(10)), FileItem("other.txt", PatternData(20))});
     Bytes archive = layout.bytes;
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
+    const UniqueArchive opened(OpenMemory(archive));
+    ASSERT_TRUE(opened);
     ArchiveItem item;
-    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened.get(), 0, &item), ArchiveOk);
     // Rename the item in the central directory: a cached record does not see it.
     archive[layout.items[0].centralHeaderOffset + 46] = 'F';
-    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened.get(), 0, &item), ArchiveOk);
     EXPECT_STREQ(item.name, "first.txt");
-    ASSERT_EQ(GetArchiveItem(opened, -1, &item), ArchiveOk);  // the count form keeps the cache
-    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened.get(), -1, &item), ArchiveOk);  // the count form keeps the cache
+    ASSERT_EQ(GetArchiveItem(opened.get(), 0, &item), ArchiveOk);
     EXPECT_STREQ(item.name, "first.txt");
-    ASSERT_EQ(GetArchiveItem(opened, 1, &item), ArchiveOk);
-    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened.get(), 1, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened.get(), 0, &item), ArchiveOk);
     EXPECT_STREQ(item.name, "First.txt");
-    CloseArchive(opened);
 }
 
 TEST(ArchiveItems, AttributesFromExternalAttributes) {
@@ -226,13 +223,13 @@ TEST(ArchiveItems, NamesUpTo259BytesOnly) {
     EXPECT_TRUE(IsMarked(item));
     // Nor can such an item be extracted.
     const Bytes archive = packer::Pack({FileItem(std::string(260, 'n'), PatternData(5))}).bytes;
-    ArchiveHandle opened = OpenMemory(archive);
-    ASSERT_NE(opened, nullptr);
+    const UniqueArchive opened(OpenMemory(archive));
+    ASSERT_TRUE(opened);
     TempFolder temp;
     const std::string target = temp / "long.bin";
-    EXPECT_NE(ExtractArchiveItem(opened, 0, const_cast<char*>(target.c_str()), 0, TargetFileName, nullptr), ArchiveOk);
+    EXPECT_NE(ExtractArchiveItem(opened.get(), 0, const_cast<char*>(target.c_str()), 0, TargetFileName, nullptr),
+              ArchiveOk);
     EXPECT_FALSE(Exists(target));
-    CloseArchive(opened);
 }
 
 TEST(ArchiveItems, LocalHeaderChecks) {
@@ -252,12 +249,11 @@ TEST(ArchiveItems, LocalHeaderChecks) {
         const auto put = patch.width == 4 ? Put32 : Put16;
         put(archive, local + patch.offset, patch.value);
         if (patch.central != 0) put(archive, packed.items[0].centralHeaderOffset + patch.central, patch.value);
-        ArchiveHandle opened = OpenMemory(archive);
-        ASSERT_NE(opened, nullptr);
+        const UniqueArchive opened(OpenMemory(archive));
+        ASSERT_TRUE(opened);
         ArchiveItem item;
-        EXPECT_EQ(GetArchiveItem(opened, 0, &item), ArchiveErrItemHeader)
+        EXPECT_EQ(GetArchiveItem(opened.get(), 0, &item), ArchiveErrItemHeader)
             << "field at " << patch.offset << " set to " << patch.value;
-        CloseArchive(opened);
     }
     // A local extra field that runs past the end of the data.
     Bytes archive = packed.bytes;
@@ -267,11 +263,10 @@ TEST(ArchiveItems, LocalHeaderChecks) {
     Bytes cut = archive;
     cut.insert(cut.end(), tail.begin(), tail.end());
     Put32(cut, cut.size() - 22 + 16, static_cast<std::uint32_t>(archive.size()));
-    ArchiveHandle opened = OpenMemory(cut);
-    ASSERT_NE(opened, nullptr);
+    const UniqueArchive opened(OpenMemory(cut));
+    ASSERT_TRUE(opened);
     ArchiveItem item;
-    EXPECT_EQ(GetArchiveItem(opened, 0, &item), ArchiveErrItemRead);
-    CloseArchive(opened);
+    EXPECT_EQ(GetArchiveItem(opened.get(), 0, &item), ArchiveErrItemRead);
 }
 
 TEST(ArchiveItems, DataDescriptorItemsUseTheDirectoryValues) {
@@ -281,19 +276,18 @@ TEST(ArchiveItems, DataDescriptorItemsUseTheDirectoryValues) {
     stored.dataDescriptor = true;
     const packer::Packed archive = packer::Pack({packed, stored});
     EXPECT_EQ(Get32(archive.bytes, archive.items[0].localHeaderOffset + LocalCrc), 0u);
-    ArchiveHandle opened = OpenMemory(archive.bytes);
-    ASSERT_NE(opened, nullptr);
+    const UniqueArchive opened(OpenMemory(archive.bytes));
+    ASSERT_TRUE(opened);
     ArchiveItem item;
-    ASSERT_EQ(GetArchiveItem(opened, 0, &item), ArchiveOk);
+    ASSERT_EQ(GetArchiveItem(opened.get(), 0, &item), ArchiveOk);
     EXPECT_EQ(item.uncompressedSize, 40000u);
     Bytes buffer(40000);
-    EXPECT_EQ(ExtractArchiveItem(opened, 0, buffer.data(), 40000, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, buffer.data(), 40000, TargetMemory, nullptr), ArchiveMoreData);
     EXPECT_EQ(buffer, PatternData(40000, 6));
-    EXPECT_EQ(ExtractArchiveItem(opened, 0, buffer.data(), 40000, TargetMemory, nullptr), ArchiveOk);
+    EXPECT_EQ(ExtractArchiveItem(opened.get(), 0, buffer.data(), 40000, TargetMemory, nullptr), ArchiveOk);
     buffer.assign(1000, 0);
-    EXPECT_EQ(ExtractArchiveItem(opened, 1, buffer.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
+    EXPECT_EQ(ExtractArchiveItem(opened.get(), 1, buffer.data(), 1000, TargetMemory, nullptr), ArchiveMoreData);
     EXPECT_EQ(buffer, PatternData(1000, 7));
-    CloseArchive(opened);
 }
 
 // Damaged items are refused in every operation, their records untouched and
@@ -353,31 +347,31 @@ TEST(ArchiveItems, DamagedItemsAreRefusedInEveryOperation) {
         SCOPED_TRACE(c.what);
         Bytes archive = packed.bytes;
         c.patch(archive, at);
-        ArchiveHandle opened = OpenMemory(archive);
-        ASSERT_NE(opened, nullptr);
+        const UniqueArchive opened(OpenMemory(archive));
+        ASSERT_TRUE(opened);
         ArchiveItem item;
-        ASSERT_EQ(GetArchiveItem(opened, -1, &item), ArchiveOk);
+        ASSERT_EQ(GetArchiveItem(opened.get(), -1, &item), ArchiveOk);
         EXPECT_EQ(item.index, 3);
         TempFolder temp;
         const std::string target = temp / "out.bin";
         for (int i : {0, 1, 2, 2, 1, 0}) {
             const bool refused = c.refused[i];
             item = MarkedRecord();
-            EXPECT_EQ(GetArchiveItem(opened, i, &item), refused ? ArchiveErrItemHeader : ArchiveOk) << i;
+            EXPECT_EQ(GetArchiveItem(opened.get(), i, &item), refused ? ArchiveErrItemHeader : ArchiveOk) << i;
             EXPECT_EQ(IsMarked(item), refused) << i;
             if (!refused) {
                 EXPECT_EQ(std::string(item.name), std::string(1, static_cast<char>('a' + i)) + ".bin");
             }
             Bytes buffer(1000);
-            EXPECT_EQ(ExtractArchiveItem(opened, i, buffer.data(), 1000, TargetMemory, nullptr),
+            EXPECT_EQ(ExtractArchiveItem(opened.get(), i, buffer.data(), 1000, TargetMemory, nullptr),
                       refused ? ArchiveErrMemoryExtract : ArchiveMoreData)
                 << i;
-            EXPECT_EQ(ExtractArchiveItem(opened, i, const_cast<char*>(target.c_str()), 0, TargetFileName, nullptr),
-                      refused ? ArchiveErrItemHeader : ArchiveOk)
+            EXPECT_EQ(
+                ExtractArchiveItem(opened.get(), i, const_cast<char*>(target.c_str()), 0, TargetFileName, nullptr),
+                refused ? ArchiveErrItemHeader : ArchiveOk)
                 << i;
             EXPECT_EQ(Exists(target), !refused) << i;
             ::DeleteFileA(target.c_str());
         }
-        CloseArchive(opened);
     }
 }

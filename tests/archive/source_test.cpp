@@ -222,12 +222,11 @@ TEST(OpenArchive, EveryKindOfSourceReadsTheSameItems) {
         EXPECT_EQ(reader->entryCount, 3u);
         EXPECT_TRUE(reader->cursorValid);
         EXPECT_EQ(CloseDirectory(reader), ReaderOk);
-        ArchiveHandle opened = OpenArchive(source(), size, c.kind);
+        const UniqueArchive opened(OpenArchive(source(), size, c.kind));
         ::CloseHandle(file);
-        ASSERT_NE(opened, nullptr);
-        EXPECT_EQ(Describe(opened), described);
-        for (int i : {2, 0, 1}) EXPECT_EQ(ExtractToMemory(opened, i), data[i]) << "item " << i;
-        CloseArchive(opened);
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(Describe(opened.get()), described);
+        for (int i : {2, 0, 1}) EXPECT_EQ(ExtractToMemory(opened.get(), i), data[i]) << "item " << i;
     }
 }
 
@@ -237,11 +236,10 @@ TEST(OpenDirectory, TheEndRecordNearestTheEndWins) {
     const Bytes second =
         packer::Pack({FileItem("a.txt", PatternData(200, 2)), FileItem("b.txt", PatternData(300, 3))}).bytes;
     first.insert(first.end(), second.begin(), second.end());
-    ArchiveHandle opened = OpenMemory(first);
-    ASSERT_NE(opened, nullptr);
-    EXPECT_EQ(Describe(opened), (std::vector<std::string>{"a.txt 200", "b.txt 300"}));
-    EXPECT_EQ(ExtractToMemory(opened, 1), PatternData(300, 3));
-    CloseArchive(opened);
+    const UniqueArchive opened(OpenMemory(first));
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(Describe(opened.get()), (std::vector<std::string>{"a.txt 200", "b.txt 300"}));
+    EXPECT_EQ(ExtractToMemory(opened.get(), 1), PatternData(300, 3));
 }
 
 TEST(OpenDirectory, FindsTheSignatureAtEveryDistanceFromTheEnd) {
@@ -252,12 +250,11 @@ TEST(OpenDirectory, FindsTheSignatureAtEveryDistanceFromTheEnd) {
         packer::Options options;
         options.comment.assign(length, 'c');
         const Bytes archive = packer::Pack({FileItem("x.txt", PatternData(10))}, options).bytes;
-        ArchiveHandle opened = OpenMemory(archive);
+        const UniqueArchive opened(OpenMemory(archive));
         const bool reachable = 22 + length <= 0xFFFF;
-        EXPECT_EQ(opened != nullptr, reachable) << "comment length " << length;
-        if (opened != nullptr) {
-            EXPECT_EQ(Describe(opened), std::vector<std::string>{"x.txt 10"});
-            CloseArchive(opened);
+        EXPECT_EQ(static_cast<bool>(opened), reachable) << "comment length " << length;
+        if (opened) {
+            EXPECT_EQ(Describe(opened.get()), std::vector<std::string>{"x.txt 10"});
         }
     }
 }
