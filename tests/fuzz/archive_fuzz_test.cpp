@@ -521,48 +521,26 @@ TEST(ArchiveFuzz, MutatedArchivesGiveOnlyDefinedResults) {
         sandbox.Clean();
     }
 
-    const double start = fuzz::Now();
-    fuzz::ResourceCount before;
-    std::uint64_t done = 0, findings = 0;
-    for (std::uint64_t c = budget.firstCase; c < budget.firstCase + budget.cases; ++c) {
-        if (fuzz::Now() - start > budget.seconds) break;
-        if (done == 50) before = fuzz::ResourceCount::Take();  // after the first allocations have settled
-        fuzz::Random random(budget.seed * 0x9E3779B97F4A7C15ULL + c);
+    fuzz::RunCampaign("archive", budget, 50, 2048, [&](fuzz::Random& random) {
         const Seed& seed = seeds[random.Below(static_cast<std::uint32_t>(seeds.size()))];
-        Bytes bytes = seed.packed.bytes;
-        const Range shared = ShareALocalHeader(bytes, seed, random);
-        fuzz::MutationRecord mutation = fuzz::Mutate(bytes, random, seed.hotSpots);
+        fuzz::CampaignCase one{seed.packed.bytes, {}, {}};
+        const Range shared = ShareALocalHeader(one.bytes, seed, random);
+        fuzz::MutationRecord mutation = fuzz::Mutate(one.bytes, random, seed.hotSpots);
         if (shared.end != 0) {
             mutation.overwritten.push_back(shared);
             mutation.description += "shared-header;";
         }
-        fuzz::CaseGuard::Begin("archive", c, bytes);
-        ArchiveCase one(seed, bytes, mutation, sandbox, random);
-        std::string problems = one.Run();
-        problems += sandbox.Check();
-        fuzz::CaseGuard::End();
-        sandbox.Clean();
-        ++done;
-        if (!problems.empty()) {
-            ++findings;
-            if (findings <= 20) {
-                const std::string file = fuzz::CaseGuard::SaveReproducer("archive", c, bytes);
-                ADD_FAILURE() << "case " << c << " (seed " << seed.name << ", " << mutation.description
-                              << "): " << problems << "\nreproducer: " << file << "\n"
-                              << fuzz::HexDump(bytes, 2048);
-            }
-        }
-    }
-    const fuzz::ResourceCount after = fuzz::ResourceCount::Take();
+        one.origin = "seed " + seed.name + ", " + mutation.description;
+        one.check = [&seed, mutation, &sandbox, &random](const Bytes& bytes) {
+            ArchiveCase archiveCase(seed, bytes, mutation, sandbox, random);
+            std::string problems = archiveCase.Run() + sandbox.Check();
+            sandbox.Clean();
+            return problems;
+        };
+        return one;
+    });
     std::printf("archive campaign: %llu opened, %llu extractions with ArchiveOk checked\n",
                 static_cast<unsigned long long>(g_reach.opened), static_cast<unsigned long long>(g_reach.extracted));
-    std::printf("%s campaign: %llu cases in %.1f s, %llu with findings; %s\n", "archive",
-                static_cast<unsigned long long>(done), fuzz::Now() - start, static_cast<unsigned long long>(findings),
-                fuzz::ResourceCount::Describe(before, after).c_str());
-    if (done > 50) {
-        EXPECT_EQ(fuzz::ResourceCount::Growth(before, after), "");
-    }
-    EXPECT_GT(done, 0u);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <psapi.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -321,6 +323,36 @@ std::string ResourceCount::Growth(const ResourceCount& before, const ResourceCou
     // Without GDI counts, the memory that leaked pictures or streams hold still shows.
     if (after.privateBytes > before.privateBytes + (48u << 20)) problems += "private memory grows over the run; ";
     return problems;
+}
+
+void RunCampaign(const char* name, const Budget& budget, std::uint64_t settle, std::size_t dumpBytes,
+                 const std::function<CampaignCase(Random&)>& make) {
+    constexpr std::uint64_t kReportedFindings = 20;
+    const double start = Now();
+    ResourceCount before;
+    std::uint64_t done = 0, findings = 0;
+    for (std::uint64_t c = budget.firstCase; c < budget.firstCase + budget.cases; ++c) {
+        if (Now() - start > budget.seconds) break;
+        if (done == settle) before = ResourceCount::Take();  // after the first allocations have settled
+        Random random(budget.seed * 0x9E3779B97F4A7C15ULL + c);
+        const CampaignCase one = make(random);
+        CaseGuard::Begin(name, c, one.bytes);
+        const std::string problems = one.check(one.bytes);
+        CaseGuard::End();
+        ++done;
+        if (problems.empty() || ++findings > kReportedFindings) continue;
+        const std::string file = CaseGuard::SaveReproducer(name, c, one.bytes);
+        ADD_FAILURE() << "case " << c << " (" << one.origin << "): " << problems << "\nreproducer: " << file
+                      << (dumpBytes > 0 ? "\n" + HexDump(one.bytes, dumpBytes) : std::string());
+    }
+    const ResourceCount after = ResourceCount::Take();
+    std::printf("%s campaign: %llu cases in %.1f s, %llu with findings; %s\n", name,
+                static_cast<unsigned long long>(done), Now() - start, static_cast<unsigned long long>(findings),
+                ResourceCount::Describe(before, after).c_str());
+    if (done > settle) {
+        EXPECT_EQ(ResourceCount::Growth(before, after), "");
+    }
+    EXPECT_GT(done, 0u);
 }
 
 std::string HexDump(const Bytes& bytes, std::size_t limit) {

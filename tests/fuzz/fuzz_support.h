@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,5 +108,21 @@ struct ResourceCount {
 };
 
 std::string HexDump(const Bytes& bytes, std::size_t limit);
+
+// One case as a campaign makes it: its bytes, where they came from (seed and
+// mutations), and the check that runs over them and says what went wrong.
+struct CampaignCase {
+    Bytes bytes;
+    std::string origin;
+    std::function<std::string(const Bytes&)> check;
+};
+
+// Runs a campaign's cases within its budget: case c is made from its own
+// generator (campaign seed, c) and checked under the watchdog, its bytes known
+// to the crash reporter. The first 20 findings fail the test with a reproducer
+// file (and the first `dumpBytes` bytes). Resources are counted once `settle`
+// cases have run and must not grow by the end.
+void RunCampaign(const char* name, const Budget& budget, std::uint64_t settle, std::size_t dumpBytes,
+                 const std::function<CampaignCase(Random&)>& make);
 
 }  // namespace fuzz
