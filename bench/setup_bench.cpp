@@ -46,29 +46,6 @@ double CpuSeconds(HANDLE process) {
     return seconds(kernel) + seconds(user);
 }
 
-struct Search {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchProgressDialog(HWND window, LPARAM data) {
-    auto* s = reinterpret_cast<Search*>(data);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner == s->processId && ::IsWindowVisible(window) && ::GetDlgItem(window, e2e::kProgressFile) != nullptr) {
-        s->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible progress dialog (the one with the file-name control) of the process.
-HWND FindProgressDialog(DWORD processId) {
-    Search search{processId, nullptr};
-    ::EnumWindows(MatchProgressDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 std::uint64_t FolderBytes(const std::string& folder, std::uint64_t& files) {
     std::uint64_t total = 0;
     WIN32_FIND_DATAA found;
@@ -204,7 +181,7 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
     const double pressed = bench::Now();
     HWND progress = nullptr;
     while (progress == nullptr && bench::Now() - pressed < kStageTimeoutMs / 1000.0) {
-        progress = FindProgressDialog(setup.processId());
+        progress = e2e::FindProgressDialog(setup.processId());
         if (progress == nullptr) ::Sleep(kPollMs);
     }
     const double copyStart = bench::Now();

@@ -16,28 +16,6 @@ std::string StoredText(HWND control) {
     return text;
 }
 
-// The visible progress dialog of the process, found without sending it a
-// message (the setup takes its messages only every few milliseconds).
-struct ProgressSearch {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchProgressDialog(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<ProgressSearch*>(context);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId || !::IsWindowVisible(window) || !Control(window, kProgressFile)) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-HWND FindProgressDialog(DWORD processId) {
-    ProgressSearch search{processId, nullptr};
-    ::EnumWindows(MatchProgressDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 // Installs the big variant into the folder and, once the copy is on the large
 // item, does `press` to the progress dialog while the setup is held, so that
 // the click is waiting before the large item can end (a 64 MiB item lasts only

@@ -181,6 +181,30 @@ IconKind RecogniseIcon(HWND box) {
 
 }  // namespace
 
+namespace {
+
+struct ProgressSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchProgressDialog(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<ProgressSearch*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId || !::IsWindowVisible(window) || !::GetDlgItem(window, kProgressFile)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND FindProgressDialog(DWORD processId) noexcept {
+    ProgressSearch search{processId, nullptr};
+    ::EnumWindows(MatchProgressDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 std::string ReadText(HWND window) {
     DWORD_PTR length = 0;
     if (!window || !Send(window, WM_GETTEXTLENGTH, 0, 0, &length)) return {};

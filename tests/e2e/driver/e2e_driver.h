@@ -145,6 +145,11 @@ inline constexpr int kBrowseButton = 1012;
 inline constexpr int kProgressBar = 1002;
 inline constexpr int kProgressFile = 1003;
 
+// The visible progress dialog (the one with the file-name control) of the
+// process, found without sending it a message: the setup takes its messages
+// only every few milliseconds while it copies. Null when there is none.
+[[nodiscard]] HWND FindProgressDialog(DWORD processId) noexcept;
+
 // Polling period of every wait.
 constexpr DWORD kPollMs = 25;
 
