@@ -62,11 +62,11 @@ ArchiveResult FillItemCached(ArchiveState* state, std::uint32_t index, ArchiveIt
 }
 
 ArchiveHandle OpenArchive(const void* source, DWORD size, int kind) noexcept {
+    // A pipe or a console cannot be read in place.
+    if (kind == SourceHandle && ::GetFileType(const_cast<void*>(source)) != FILE_TYPE_DISK) return nullptr;
     std::unique_ptr<ArchiveState> state(new (std::nothrow) ArchiveState);
     if (!state) return nullptr;
     TakeBaseFolder(state->baseFolder);
-    // A pipe or a console cannot be read in place.
-    if (kind == SourceHandle && ::GetFileType(const_cast<void*>(source)) != FILE_TYPE_DISK) return nullptr;
     state->reader.reset(OpenDirectory(OpenByteSource(source, size, kind)));
     if (!state->reader) return nullptr;
     ArchiveHandle archive = new (std::nothrow) ArchiveHandleRecord{kArchiveReadingHandle, state.get()};
