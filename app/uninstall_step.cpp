@@ -35,7 +35,7 @@ constexpr char kLinked[] = " (reached through a link)";
 constexpr char kUnchecked[] = " (recorded without a checksum)";
 constexpr char kNotRemoved[] = " (could not be removed)";
 constexpr char kMore[] = "\n...";
-constexpr int kMessageChars = 2 * MAX_PATH;
+constexpr int kMessageChars = 1024;  // the most that wsprintfA writes
 constexpr int kListChars = 4096;
 constexpr int kReportChars = kListChars + 1024;
 constexpr DWORD kFileAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
@@ -43,7 +43,7 @@ constexpr DWORD kFileAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
 void ShowMessage(const char* text, UINT icon) noexcept { ::MessageBoxA(nullptr, text, kCaption, MB_OK | icon); }
 
 void ShowAboutFolder(const char* format, const char* folder) noexcept {
-    char text[kMessageChars + sizeof kNoRecord];
+    char text[kMessageChars];
     ::wsprintfA(text, format, folder);
     ShowMessage(text, MB_ICONWARNING);
 }

@@ -149,6 +149,14 @@ void AppendToRecord(const Installation& at, const std::string& line) {
     record->insert(record->end(), line.begin(), line.end());
     ASSERT_TRUE(WriteWholeFile(at.folder + "\\Larkspan.installed", *record));
 }
+// The record names docs\License.rtf too, true to the licence's size and checksum.
+void RecordLicenceInDocs(const Installation& at) {
+    const support::Bytes bytes = ReadWholeFile(at.folder + "\\Larkspan.installed").value_or(support::Bytes());
+    const std::string record(bytes.begin(), bytes.end());
+    const std::size_t end = record.find(" License.rtf\r\n");
+    const std::size_t start = record.rfind("\nFile: ", end) + 1;
+    AppendToRecord(at, record.substr(start, end - start) + " docs\\License.rtf\r\n");
+}
 
 struct RemovalCase {
     const char* name;
@@ -218,7 +226,17 @@ const RemovalCase kRemovalCases[] = {
      0,
      "has been removed from this computer.",
      {}},
-    {"through a link to the folder", nullptr, nullptr, true, 0, "has been removed from this computer.", {}},
+    {"through a link to the folder, with a real docs folder",
+     [](Installation& at) {
+         RecordLicenceInDocs(at);
+         ASSERT_TRUE(::CreateDirectoryA((at.folder + "\\docs").c_str(), nullptr));
+         ASSERT_TRUE(CopyFileTo(at.outside + "\\License.rtf", at.folder + "\\docs\\License.rtf"));
+     },
+     nullptr,
+     true,
+     0,
+     "has been removed from this computer.",
+     {}},
     {"plain", nullptr, nullptr, false, 0, "has been removed from this computer.", {}},
 };
 
@@ -322,7 +340,7 @@ TEST(Product, InstallsShortcutAndRegistrationThatRemovalTakesAwayAgain) {
             ::CreateDirectoryA(at.folder.c_str(), nullptr);
             RemoveLink(rowRoot / "link");
         }
-        if (support::Exists(at.folder + "\\docs")) RemoveLink(at.folder + "\\docs");
+        if (std::count(row.staying.begin(), row.staying.end(), "docs") != 0) RemoveLink(at.folder + "\\docs");
     }
     ::CoUninitialize();
 }
