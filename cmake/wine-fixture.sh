@@ -40,11 +40,17 @@ start)
         wine_cmd wineboot -i >/dev/null 2>&1 </dev/null
         touch "$WINEPREFIX/.larkspan-ready"
     fi
-    # Top-level windows not handed to a window manager: the X server of the
-    # tests has none, and Wine waits two seconds for its answer every time a
-    # managed window is hidden or destroyed (each dialog and message box that
-    # closes). Wine then draws the windows' frames itself, as Windows does.
-    wine_cmd reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+    # On a display without a window manager (the tests' Xvfb), top-level
+    # windows are not handed to one: Wine would wait two seconds for its
+    # answer every time a managed window is hidden or destroyed (each dialog
+    # and message box that closes). Wine then draws the frames itself, as
+    # Windows does. A desktop with a window manager keeps managed windows.
+    x11key='HKCU\Software\Wine\X11 Driver'
+    if xprop -display "$DISPLAY" -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+        wine_cmd reg delete "$x11key" /v Managed /f >/dev/null 2>&1 </dev/null || true
+    else
+        wine_cmd reg add "$x11key" /v Managed /d N /f >/dev/null 2>&1 </dev/null
+    fi
     echo "wine prefix $WINEPREFIX (${LARKSPAN_WINEARCH:-win64}) ready on display $DISPLAY"
     ;;
 stop)
