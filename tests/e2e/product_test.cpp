@@ -160,84 +160,58 @@ void RecordLicenceInDocs(const Installation& at) {
 
 struct RemovalCase {
     const char* name;
-    void (*prepare)(Installation&);
-    void (*whileAsked)(Installation&, DWORD removalId);
     bool throughLink;  // started through a link to the folder
     DWORD exitCode;
     const char* said;                  // in the final message
     std::vector<std::string> staying;  // in the folder afterwards; everything else of ours goes
+    void (*prepare)(Installation&);
 };
 
 const RemovalCase kRemovalCases[] = {
     {"missing record",
-     [](Installation& at) { ::DeleteFileA((at.folder + "\\Larkspan.installed").c_str()); },
-     nullptr,
      false,
      1,
      "is missing or damaged, so nothing has been removed",
-     {"Larkspan.exe", "Larkspan-Read-Me.txt", "License.rtf"}},
+     {"Larkspan.exe", "Larkspan-Read-Me.txt", "License.rtf"},
+     [](Installation& at) { ::DeleteFileA((at.folder + "\\Larkspan.installed").c_str()); }},
     {"damaged record",
-     [](Installation& at) { AppendToRecord(at, "File: 14 ..\\outside\\victim.txt\r\n"); },
-     nullptr,
      false,
      1,
      "is missing or damaged, so nothing has been removed",
-     {"Larkspan.exe", "Larkspan-Read-Me.txt", "License.rtf", "Larkspan.installed"}},
+     {"Larkspan.exe", "Larkspan-Read-Me.txt", "License.rtf", "Larkspan.installed"},
+     [](Installation& at) { AppendToRecord(at, "File: 14 ..\\outside\\victim.txt\r\n"); }},
     {"same-size edit and a file of the user's",
-     [](Installation& at) {
-         const std::string readMe = at.folder + "\\Larkspan-Read-Me.txt";
-         auto text = ReadWholeFile(readMe);
-         ASSERT_TRUE(text.has_value() && !text->empty());
-         (*text)[0] ^= 1;
-         ASSERT_TRUE(WriteWholeFile(readMe, *text));
-         ASSERT_TRUE(WriteWholeFile(at.folder + "\\My notes.txt", {'m', 'i', 'n', 'e'}));
-     },
-     nullptr,
      false,
      1,
      "\nLarkspan-Read-Me.txt (changed since it was installed)",
-     {"Larkspan-Read-Me.txt", "My notes.txt"}},
-    {"linked folder",
+     {"Larkspan-Read-Me.txt", "My notes.txt"},
      [](Installation& at) {
-         // The record names docs\License.rtf, true to size and checksum, and
-         // docs leads to the outside folder, which holds that very file.
-         const support::Bytes bytes = ReadWholeFile(at.folder + "\\Larkspan.installed").value_or(support::Bytes());
-         const std::string record(bytes.begin(), bytes.end());
-         const std::size_t end = record.find(" License.rtf\r\n");
-         const std::size_t start = record.rfind("\nFile: ", end) + 1;
-         AppendToRecord(at, record.substr(start, end - start) + " docs\\License.rtf\r\n");
-         MakeLink(at.outside, at.folder + "\\docs");
-     },
-     nullptr,
+         auto text = ReadWholeFile(at.folder + "\\Larkspan-Read-Me.txt");
+         ASSERT_TRUE(text.has_value() && !text->empty());
+         (*text)[0] ^= 1;
+         ASSERT_TRUE(WriteWholeFile(at.folder + "\\Larkspan-Read-Me.txt", *text));
+         ASSERT_TRUE(WriteWholeFile(at.folder + "\\My notes.txt", {'m', 'i', 'n', 'e'}));
+     }},
+    {"linked folder",
      false,
      1,
      "\ndocs\\License.rtf (reached through a link)",
-     {"docs"}},
-    {"links where the finishing copy used to go",
-     nullptr,
-     [](Installation& at, DWORD removalId) {
-         for (const std::string& name :
-              {"Larkspan-Uninstall-" + std::to_string(removalId) + ".exe", std::string("Larkspan-Uninstall.exe")}) {
-             MakeLink(at.outside + "\\victim.txt", at.temp + name);
-             at.planted.push_back(name);
-         }
-     },
-     false,
+     {"docs"},
+     [](Installation& at) {
+         RecordLicenceInDocs(at);  // docs leads to the outside folder, which holds that very file
+         MakeLink(at.outside, at.folder + "\\docs");
+     }},
+    {"through a link to the folder, with a real docs folder",
+     true,
      0,
      "has been removed from this computer.",
-     {}},
-    {"through a link to the folder, with a real docs folder",
+     {},
      [](Installation& at) {
          RecordLicenceInDocs(at);
          ASSERT_TRUE(::CreateDirectoryA((at.folder + "\\docs").c_str(), nullptr));
          ASSERT_TRUE(CopyFileTo(at.outside + "\\License.rtf", at.folder + "\\docs\\License.rtf"));
-     },
-     nullptr,
-     true,
-     0,
-     "has been removed from this computer.",
-     {}},
-    {"plain", nullptr, nullptr, false, 0, "has been removed from this computer.", {}},
+     }},
+    {"plain", false, 0, "has been removed from this computer.", {}, nullptr},
 };
 
 TEST(Product, InstallsShortcutAndRegistrationThatRemovalTakesAwayAgain) {
@@ -303,8 +277,13 @@ TEST(Product, InstallsShortcutAndRegistrationThatRemovalTakesAwayAgain) {
         const std::string started = row.throughLink ? rowRoot / "link\\Larkspan.exe" : at.program;
         // Only a removal that finds the record whole asks, and only it removes anything.
         const bool programStays = std::count(row.staying.begin(), row.staying.end(), "Larkspan.exe") != 0;
-        const Removal removal = RunRemoval(started, IDYES, !programStays, [&](DWORD id) {
-            if (row.whileAsked) row.whileAsked(at, id);
+        // Links wait at the names where the finishing copy used to go.
+        const Removal removal = RunRemoval(started, IDYES, !programStays, [&](DWORD removalId) {
+            for (const std::string& name :
+                 {"Larkspan-Uninstall-" + std::to_string(removalId) + ".exe", std::string("Larkspan-Uninstall.exe")}) {
+                MakeLink(at.outside + "\\victim.txt", at.temp + name);
+                at.planted.push_back(name);
+            }
         });
         EXPECT_EQ(removal.code, row.exitCode);
         EXPECT_NE(removal.said.find(row.said), std::string::npos) << removal.said;
