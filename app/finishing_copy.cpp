@@ -121,15 +121,13 @@ constexpr DWORD kDeleteRetryMs = 100;
 [[nodiscard]] bool StartCopy(const char* copyPath, const char* temp, const HANDLE (&handles)[kHandleCount]) noexcept {
     win32::UniqueHandle inherited[kHandleCount];
     for (int i = 0; i < kHandleCount; ++i) {
-        HANDLE duplicate = nullptr;
         // A handle of this very process: the copy waits for it, never for a
         // later one that reuses the id.
         const DWORD access = i == 0 ? SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION : 0;
-        if (!::DuplicateHandle(::GetCurrentProcess(), handles[i], ::GetCurrentProcess(), &duplicate, access, TRUE,
-                               i == 0 ? 0 : DUPLICATE_SAME_ACCESS)) {
+        if (!::DuplicateHandle(::GetCurrentProcess(), handles[i], ::GetCurrentProcess(), inherited[i].put(), access,
+                               TRUE, i == 0 ? 0 : DUPLICATE_SAME_ACCESS)) {
             return false;
         }
-        inherited[i].reset(duplicate);
     }
     char command[kCommandChars];
     ::wsprintfA(command, "\"%s\" %s %lu %lu %lu %lu %lu", copyPath, kFinishSwitch, HandleToULong(inherited[0].get()),
