@@ -14,8 +14,8 @@ constexpr int kClientWidth = 360;
 constexpr int kClientHeight = 170;
 
 struct WindowFonts {
-    win32::UniqueGdiObject title;
-    win32::UniqueGdiObject body;
+    win32::UniqueFont title;
+    win32::UniqueFont body;
 };
 
 WindowFonts* FontsOf(HWND window) noexcept {
@@ -49,8 +49,8 @@ void OnPaint(HWND window) noexcept {
     ::GetClientRect(window, &client);
     // A violet band on the left, the product's colour.
     RECT band = {0, 0, 12, client.bottom};
-    win32::UniqueGdiObject bandBrush(::CreateSolidBrush(RGB(82, 58, 168)));
-    if (bandBrush) ::FillRect(dc, &band, static_cast<HBRUSH>(bandBrush.get()));
+    win32::UniqueBrush bandBrush(::CreateSolidBrush(RGB(82, 58, 168)));
+    if (bandBrush) ::FillRect(dc, &band, bandBrush.get());
 
     WindowFonts* fonts = FontsOf(window);
     ::SetBkMode(dc, TRANSPARENT);

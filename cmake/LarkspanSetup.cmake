@@ -16,20 +16,21 @@ else()
     endif()
 endif()
 
+# The native host tools (tools/), built before this project: each one the
+# build needs is looked for here, and a missing one stops the configuration.
 set(LARKSPAN_HOST_BIN "${LARKSPAN_HOST_TOOLS_DIR}/bin")
-foreach(tool pack gifgen icongen pestamp)
-    set(LARKSPAN_TOOL_${tool} "${LARKSPAN_HOST_BIN}/larkspan-${tool}")
-endforeach()
-set(LARKSPAN_HAVE_HOST_TOOLS ON)
-foreach(tool pack gifgen icongen pestamp)
-    if(NOT EXISTS "${LARKSPAN_TOOL_${tool}}")
-        set(LARKSPAN_HAVE_HOST_TOOLS OFF)
-    endif()
-endforeach()
-if(NOT LARKSPAN_HAVE_HOST_TOOLS)
-    message(WARNING "Host tools not found in ${LARKSPAN_HOST_BIN}: no setup program is built. "
-                    "Build tools/ natively first (scripts/build does), then configure again.")
-endif()
+# larkspan_host_tool(<name>...): sets LARKSPAN_TOOL_<name> to larkspan-<name>.
+function(larkspan_host_tool)
+    foreach(tool IN LISTS ARGN)
+        set(path "${LARKSPAN_HOST_BIN}/larkspan-${tool}")
+        if(NOT EXISTS "${path}")
+            message(FATAL_ERROR "Host tool larkspan-${tool} not found in ${LARKSPAN_HOST_BIN}. "
+                                "Build tools/ natively first (scripts/build does), then configure again.")
+        endif()
+        set(LARKSPAN_TOOL_${tool} "${path}" PARENT_SCOPE)
+    endforeach()
+endfunction()
+larkspan_host_tool(pack gifgen icongen pestamp)
 
 # The maker's code-signing certificate and key for the product setup; both
 # empty (the default) leave it unsigned and byte-reproducible.
@@ -58,9 +59,6 @@ endfunction()
 #     [NO_PAYLOAD]                no RCDATA 118 at all
 #     [CERTIFICATE <file> KEY <file>])  sign the finished file (PEM or DER certificate, PEM key)
 function(larkspan_add_setup target)
-    if(NOT LARKSPAN_HAVE_HOST_TOOLS)
-        return()
-    endif()
     cmake_parse_arguments(S "EMPTY_PAYLOAD;NO_PAYLOAD" "OUTPUT;PAYLOAD_ARCHIVE;CERTIFICATE;KEY" "PAYLOAD;PACK_OPTIONS;DEPENDS" ${ARGN})
     set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}.files")
     file(MAKE_DIRECTORY "${dir}")

@@ -75,10 +75,10 @@ function(larkspan_add_wine_test name)
     endif()
 endfunction()
 
-# larkspan_add_gtest(<target> SOURCES <src>... LIBRARIES <lib>... [LABELS ...] [TIMEOUT s] [SERIAL])
+# larkspan_add_gtest(<target> SOURCES <src>... LIBRARIES <lib>... [ARGS <arg>...] [LABELS ...] [TIMEOUT s] [SERIAL])
 # A GoogleTest program of the cross build, registered as one Wine test.
 function(larkspan_add_gtest target)
-    cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${ARGN})
+    cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT;ARGS" ${ARGN})
     add_executable(${target} ${T_SOURCES})
     target_link_libraries(${target} PRIVATE ${T_LIBRARIES} GTest::gtest_main)
     set(extra)
@@ -94,7 +94,7 @@ function(larkspan_add_gtest target)
     if(T_SERIAL)
         list(APPEND extra SERIAL)
     endif()
-    larkspan_add_wine_test(${target} COMMAND ${target} ${extra})
+    larkspan_add_wine_test(${target} COMMAND ${target} ${T_ARGS} ${extra})
     # Wine ends a program that overflows its stack with exit code 0: only a
     # run that reached GoogleTest's closing summary, with no failure, passes.
     set_tests_properties(${target} PROPERTIES

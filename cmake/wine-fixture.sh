@@ -35,12 +35,22 @@ start)
     wineserver_cmd -p >/dev/null 2>&1 </dev/null || true
     # The first start creates the prefix; later starts are quick. Every start
     # runs one program here, so that Wine's own service processes start now,
-    # and not inside the first test (whose output pipe they would hold open).
+    # and not inside the first test.
     if [ ! -e "$WINEPREFIX/.larkspan-ready" ]; then
         wine_cmd wineboot -i >/dev/null 2>&1 </dev/null
         touch "$WINEPREFIX/.larkspan-ready"
     fi
-    wine_cmd cmd /c exit >/dev/null 2>&1 </dev/null
+    # On a display without a window manager (the tests' Xvfb), top-level
+    # windows are not handed to one: Wine would wait two seconds for its
+    # answer every time a managed window is hidden or destroyed (each dialog
+    # and message box that closes). Wine then draws the frames itself, as
+    # Windows does. A desktop with a window manager keeps managed windows.
+    x11key='HKCU\Software\Wine\X11 Driver'
+    if xprop -display "$DISPLAY" -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+        wine_cmd reg delete "$x11key" /v Managed /f >/dev/null 2>&1 </dev/null || true
+    else
+        wine_cmd reg add "$x11key" /v Managed /d N /f >/dev/null 2>&1 </dev/null
+    fi
     echo "wine prefix $WINEPREFIX (${LARKSPAN_WINEARCH:-win64}) ready on display $DISPLAY"
     ;;
 stop)

@@ -11,7 +11,7 @@
 namespace win32 {
 
 struct MemorySurface {
-    UniqueGdiObject bitmap;
+    UniqueBitmap bitmap;
     UniqueMemoryDc dc;
     SelectionRestorer selection;
 

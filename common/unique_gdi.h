@@ -1,4 +1,5 @@
-// Owners of GDI objects and of memory DCs from CreateCompatibleDC.
+// Owners of GDI objects, one per handle type, and of memory DCs from
+// CreateCompatibleDC.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +8,15 @@
 
 namespace win32 {
 
+// DeleteObject for one handle type, so that each owner hands out its own type.
+template <typename Handle>
+BOOL DeleteGdiObject(Handle object) noexcept {
+    return ::DeleteObject(object);
+}
+
 using UniqueMemoryDc = UniqueOf<HDC, ::DeleteDC>;
-using UniqueGdiObject = UniqueOf<HGDIOBJ, ::DeleteObject>;
+using UniqueBitmap = UniqueOf<HBITMAP, DeleteGdiObject<HBITMAP>>;
+using UniqueBrush = UniqueOf<HBRUSH, DeleteGdiObject<HBRUSH>>;
+using UniqueFont = UniqueOf<HFONT, DeleteGdiObject<HFONT>>;
 
 }  // namespace win32

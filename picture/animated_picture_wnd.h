@@ -17,6 +17,7 @@
 #include "common/com_ref.h"
 #include "common/critical_section.h"
 #include "common/memory_surface.h"
+#include "common/unique_global.h"
 #include "common/unique_handle.h"
 #include "picture/window_wrapper.h"
 
@@ -98,19 +99,19 @@ public:
     [[nodiscard]] static bool IsGifStream(const BYTE* bytes, DWORD size) noexcept;
 
     // Read-only inspection (makers' tool and tests).
-    [[nodiscard]] DWORD FrameCount() const noexcept { return static_cast<DWORD>(frames.size()); }
-    [[nodiscard]] const GifFrame& Frame(DWORD index) const noexcept { return frames[index]; }
-    [[nodiscard]] HDC SurfaceDc() const noexcept { return surface.dc.get(); }
-    [[nodiscard]] int PictureWidth() const noexcept { return pictureWidth; }
-    [[nodiscard]] int PictureHeight() const noexcept { return pictureHeight; }
-    [[nodiscard]] bool IsGif() const noexcept { return isGif; }
-    [[nodiscard]] bool HasStill() const noexcept { return static_cast<bool>(picture); }
-    [[nodiscard]] bool IsReady() const noexcept { return ready; }
-    [[nodiscard]] bool IsThreadRunning() const noexcept { return static_cast<bool>(thread); }
-    [[nodiscard]] COLORREF BackgroundColor() const noexcept { return backgroundColor; }
-    [[nodiscard]] DWORD CurrentFrame() const noexcept { return currentFrame.load(); }
+    [[nodiscard]] DWORD FrameCount() const noexcept { return static_cast<DWORD>(frames_.size()); }
+    [[nodiscard]] const GifFrame& Frame(DWORD index) const noexcept { return frames_[index]; }
+    [[nodiscard]] HDC SurfaceDc() const noexcept { return surface_.dc.get(); }
+    [[nodiscard]] int PictureWidth() const noexcept { return pictureWidth_; }
+    [[nodiscard]] int PictureHeight() const noexcept { return pictureHeight_; }
+    [[nodiscard]] bool IsGif() const noexcept { return isGif_; }
+    [[nodiscard]] bool HasStill() const noexcept { return static_cast<bool>(picture_); }
+    [[nodiscard]] bool IsReady() const noexcept { return ready_; }
+    [[nodiscard]] bool IsThreadRunning() const noexcept { return static_cast<bool>(thread_); }
+    [[nodiscard]] COLORREF BackgroundColor() const noexcept { return backgroundColor_; }
+    [[nodiscard]] DWORD CurrentFrame() const noexcept { return currentFrame_.load(); }
     // Number of frames the animation has drawn since the control was made.
-    [[nodiscard]] DWORD FramesDrawn() const noexcept { return framesDrawn.load(); }
+    [[nodiscard]] DWORD FramesDrawn() const noexcept { return framesDrawn_.load(); }
     // One surface pixel, read under the surface lock (CLR_INVALID without one).
     [[nodiscard]] COLORREF SurfacePixel(int x, int y) noexcept;
     // Draws the loaded picture as the animation shows it once drawing step
@@ -153,7 +154,7 @@ private:
     // For a stream the decoder will take for a GIF although it is not one of
     // ours: true when its screen and first frame are safe to hand over.
     [[nodiscard]] bool GifLikeStillIsDecodable() noexcept;
-    [[nodiscard]] HGLOBAL ExtractFrame(DWORD& streamSize, FrameValues& values) noexcept;
+    [[nodiscard]] win32::UniqueGlobal ExtractFrame(DWORD& streamSize, FrameValues& values) noexcept;
     [[nodiscard]] bool WalkFrame(FrameValues& values) noexcept;
     [[nodiscard]] BOOL LoadStill(HGLOBAL block, DWORD size, bool fromGif) noexcept;
     [[nodiscard]] BOOL LoadFrames() noexcept;
@@ -173,31 +174,31 @@ private:
     void InvalidateWindow() noexcept;
 
     // Walker state: valid only while a load runs.
-    const BYTE* data = nullptr;
-    DWORD dataSize = 0;
-    DWORD position = 0;
-    DWORD globalTableSize = 0;
+    const BYTE* data_ = nullptr;
+    DWORD dataSize_ = 0;
+    DWORD position_ = 0;
+    DWORD globalTableSize_ = 0;
 
     // Load results.
-    std::vector<GifFrame> frames;
-    win32::ComRef<IPicture> picture;
-    bool isGif = false;
-    int pictureWidth = 0;
-    int pictureHeight = 0;
+    std::vector<GifFrame> frames_;
+    win32::ComRef<IPicture> picture_;
+    bool isGif_ = false;
+    int pictureWidth_ = 0;
+    int pictureHeight_ = 0;
 
     // Surface and animation.
-    COLORREF backgroundColor = 0xFFFFFF;
-    std::atomic<DWORD> currentFrame{0};
-    std::atomic<DWORD> framesDrawn{0};
-    win32::MemorySurface surface;
+    COLORREF backgroundColor_ = 0xFFFFFF;
+    std::atomic<DWORD> currentFrame_{0};
+    std::atomic<DWORD> framesDrawn_{0};
+    win32::MemorySurface surface_;
     // The area under a frame with disposal 3, put back when the frame is disposed.
-    win32::MemorySurface savedArea;
-    win32::UniqueHandle thread;
-    win32::UniqueHandle stopEvent;
-    std::atomic<bool> stopRequested{false};
-    bool ready = false;
+    win32::MemorySurface savedArea_;
+    win32::UniqueHandle thread_;
+    win32::UniqueHandle stopEvent_;
+    std::atomic<bool> stopRequested_{false};
+    bool ready_ = false;
     // Keeps frame drawing and the paint copy off the surface at the same time.
-    win32::CriticalSection surfaceLock;
+    win32::CriticalSection surfaceLock_;
 };
 
 // The program's one picture control (lives for the whole process).

@@ -30,14 +30,14 @@ bool CAnimatedPictureWnd::IsGifStream(const BYTE* bytes, DWORD size) noexcept {
 }
 
 bool CAnimatedPictureWnd::ByteAt(DWORD offset, BYTE& value) const noexcept {
-    if (data == nullptr || offset >= dataSize) return false;
-    value = data[offset];
+    if (data_ == nullptr || offset >= dataSize_) return false;
+    value = data_[offset];
     return true;
 }
 
 bool CAnimatedPictureWnd::WordAt(DWORD offset, DWORD& value) const noexcept {
-    if (data == nullptr || offset >= dataSize || dataSize - offset < 2) return false;
-    value = static_cast<DWORD>(data[offset]) | (static_cast<DWORD>(data[offset + 1]) << 8);
+    if (data_ == nullptr || offset >= dataSize_ || dataSize_ - offset < 2) return false;
+    value = static_cast<DWORD>(data_[offset]) | (static_cast<DWORD>(data_[offset + 1]) << 8);
     return true;
 }
 
@@ -45,25 +45,25 @@ bool CAnimatedPictureWnd::WordAt(DWORD offset, DWORD& value) const noexcept {
 // the screen size into width and height. A stream too short to hold the
 // descriptor and its global colour table is rejected.
 bool CAnimatedPictureWnd::ReadScreenDescriptor(DWORD& width, DWORD& height) noexcept {
-    globalTableSize = 0;
-    if (data == nullptr || dataSize < kHeaderAndScreenSize) return false;
-    const BYTE packed = data[10];
+    globalTableSize_ = 0;
+    if (data_ == nullptr || dataSize_ < kHeaderAndScreenSize) return false;
+    const BYTE packed = data_[10];
     DWORD table = (packed & kGlobalTableFlag) != 0 ? ColourTableSize(packed) : 0;
-    if (dataSize - kHeaderAndScreenSize < table) return false;
-    globalTableSize = table;
-    width = static_cast<DWORD>(data[6]) | (static_cast<DWORD>(data[7]) << 8);
-    height = static_cast<DWORD>(data[8]) | (static_cast<DWORD>(data[9]) << 8);
+    if (dataSize_ - kHeaderAndScreenSize < table) return false;
+    globalTableSize_ = table;
+    width = static_cast<DWORD>(data_[6]) | (static_cast<DWORD>(data_[7]) << 8);
+    height = static_cast<DWORD>(data_[8]) | (static_cast<DWORD>(data_[9]) << 8);
     return true;
 }
 
 GifBlockKind CAnimatedPictureWnd::BlockKindAt() const noexcept {
     BYTE introducer = 0;
-    if (!ByteAt(position, introducer)) return Unrecognized;
+    if (!ByteAt(position_, introducer)) return Unrecognized;
     if (introducer == kImageSeparator) return ImageDescriptor;
     if (introducer == kGifTrailer) return Trailer;
     if (introducer != kExtensionIntroducer) return Unrecognized;
     BYTE label = 0;
-    if (position == 0xFFFFFFFFu || !ByteAt(position + 1, label)) return Unrecognized;
+    if (position_ == 0xFFFFFFFFu || !ByteAt(position_ + 1, label)) return Unrecognized;
     switch (label) {
         case kApplicationLabel:
             return ApplicationExtension;
@@ -82,8 +82,8 @@ LONG CAnimatedPictureWnd::SubBlockChainLength(DWORD offset) const noexcept {
     // 64-bit arithmetic: no offset can wrap around, whatever the counts say.
     unsigned long long at = offset;
     unsigned long long sum = 0;
-    while (at < dataSize) {
-        const BYTE count = data[at];
+    while (at < dataSize_) {
+        const BYTE count = data_[at];
         if (count == 0) {
             sum += 1;
             return sum > 0x7FFFFFFFull ? 0 : static_cast<LONG>(sum);
@@ -114,28 +114,28 @@ LONG CAnimatedPictureWnd::BlockLengthAt() const noexcept {
             break;
         case ImageDescriptor: {
             BYTE packed = 0;
-            if (dataSize - position <= 9 || !ByteAt(position + 9, packed)) return 0;
+            if (dataSize_ - position_ <= 9 || !ByteAt(position_ + 9, packed)) return 0;
             fixed = 11 + ((packed & kLocalTableFlag) != 0 ? ColourTableSize(packed) : 0);
             break;
         }
     }
-    if (dataSize - position <= fixed) return 0;  // the chain would start at or past the end
-    LONG chain = SubBlockChainLength(position + fixed);
+    if (dataSize_ - position_ <= fixed) return 0;  // the chain would start at or past the end
+    LONG chain = SubBlockChainLength(position_ + fixed);
     if (chain <= 0) return 0;
     unsigned long long total = static_cast<unsigned long long>(fixed) + static_cast<unsigned long long>(chain);
     return total > 0x7FFFFFFFull ? 0 : static_cast<LONG>(total);
 }
 
 bool CAnimatedPictureWnd::SkipBlock() noexcept {
-    if (data == nullptr) return false;
+    if (data_ == nullptr) return false;
     LONG length = BlockLengthAt();
     if (length <= 0) return false;
-    if (static_cast<unsigned long long>(position) + static_cast<unsigned long long>(length) > dataSize) return false;
-    position += static_cast<DWORD>(length);
+    if (static_cast<unsigned long long>(position_) + static_cast<unsigned long long>(length) > dataSize_) return false;
+    position_ += static_cast<DWORD>(length);
     return true;
 }
 
-void CAnimatedPictureWnd::RewindToFirstBlock() noexcept { position = kHeaderAndScreenSize + globalTableSize; }
+void CAnimatedPictureWnd::RewindToFirstBlock() noexcept { position_ = kHeaderAndScreenSize + globalTableSize_; }
 
 // Passes the application and comment extensions that come before a frame;
 // they belong to no frame. Stops at the frame's first block.
@@ -159,17 +159,17 @@ bool CAnimatedPictureWnd::SkipLeadingExtensions() noexcept {
 // Walks one frame: an optional graphic control extension, any further
 // extensions, then one graphic block. Reads the frame's values on the way.
 bool CAnimatedPictureWnd::WalkFrame(FrameValues& values) noexcept {
-    if (data == nullptr) return false;
+    if (data_ == nullptr) return false;
     values = FrameValues{0, 0, kNoFrameDelay, 0, 0, 0, 0, 0, false};
     if (!SkipLeadingExtensions()) return false;
 
-    const DWORD start = position;
+    const DWORD start = position_;
     if (BlockLengthAt() <= 0) return false;
     if (BlockKindAt() == GraphicControlExtension) {
         if (!SkipBlock()) return false;
         // The skip proved all 8 bytes are inside the stream.
-        values.disposal = static_cast<LONG>((data[start + 3] >> 2) & 7);
-        values.delay = static_cast<DWORD>(data[start + 4]) | (static_cast<DWORD>(data[start + 5]) << 8);
+        values.disposal = static_cast<LONG>((data_[start + 3] >> 2) & 7);
+        values.delay = static_cast<DWORD>(data_[start + 4]) | (static_cast<DWORD>(data_[start + 5]) << 8);
         bool atGraphicBlock = false;
         while (!atGraphicBlock) {
             switch (BlockKindAt()) {
@@ -188,18 +188,18 @@ bool CAnimatedPictureWnd::WalkFrame(FrameValues& values) noexcept {
         }
     }
 
-    const DWORD graphic = position;
+    const DWORD graphic = position_;
     const GifBlockKind kind = BlockKindAt();
     if (!SkipBlock()) return false;
     // Both graphic blocks are at least 12 bytes long, so the fields are inside.
     const DWORD fields = kind == ImageDescriptor ? graphic + 1 : graphic + 3;
-    values.left = data[fields] | (data[fields + 1] << 8);
-    values.top = data[fields + 2] | (data[fields + 3] << 8);
-    values.width = data[fields + 4] | (data[fields + 5] << 8);
-    values.height = data[fields + 6] | (data[fields + 7] << 8);
-    values.localTable = kind == ImageDescriptor && (data[graphic + 9] & kLocalTableFlag) != 0;
+    values.left = data_[fields] | (data_[fields + 1] << 8);
+    values.top = data_[fields + 2] | (data_[fields + 3] << 8);
+    values.width = data_[fields + 4] | (data_[fields + 5] << 8);
+    values.height = data_[fields + 6] | (data_[fields + 7] << 8);
+    values.localTable = kind == ImageDescriptor && (data_[graphic + 9] & kLocalTableFlag) != 0;
     values.offset = start;
-    values.extent = position - start;
+    values.extent = position_ - start;
     return true;
 }
 

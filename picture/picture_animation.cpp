@@ -35,7 +35,7 @@ DWORD CAnimatedPictureWnd::FrameWaitMs(DWORD delay) noexcept {
     return delay * kDelayUnitMs;  // unsigned 32-bit product, as the frame asks
 }
 
-bool CAnimatedPictureWnd::HasAnimation() const noexcept { return isGif && frames.size() > 1; }
+bool CAnimatedPictureWnd::HasAnimation() const noexcept { return isGif_ && frames_.size() > 1; }
 
 bool CAnimatedPictureWnd::PrepareBuffer(int width, int height) noexcept {
     HWND window = m_hWnd;
@@ -46,80 +46,80 @@ bool CAnimatedPictureWnd::PrepareBuffer(int width, int height) noexcept {
     win32::WindowDc windowDc(window);
     if (!windowDc) return false;
 
-    win32::CriticalSectionLock lock(surfaceLock);
+    win32::CriticalSectionLock lock(surfaceLock_);
     ReleaseSurface();
-    if (!surface.create(windowDc.get(), width, height)) return false;
+    if (!surface_.create(windowDc.get(), width, height)) return false;
 
-    backgroundColor = ::GetSysColor(COLOR_BTNFACE);
+    backgroundColor_ = ::GetSysColor(COLOR_BTNFACE);
     RECT all{0, 0, width, height};
-    ::FillRect(surface.dc.get(), &all, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1)));
-    ready = true;
+    ::FillRect(surface_.dc.get(), &all, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_MENU + 1)));
+    ready_ = true;
     return true;
 }
 
 void CAnimatedPictureWnd::Play() noexcept {
-    if (!ready) return;
+    if (!ready_) return;
     if (HasAnimation()) {
         // One thread at a time; without a stop event it could never be cut short.
-        if (thread || !stopEvent) return;
+        if (thread_ || !stopEvent_) return;
         uintptr_t started = ::_beginthreadex(nullptr, 0, &CAnimatedPictureWnd::AnimationThread, this, 0, nullptr);
-        thread.reset(reinterpret_cast<HANDLE>(started));
+        thread_.reset(reinterpret_cast<HANDLE>(started));
         return;
     }
     if (DrawStill()) InvalidateWindow();
 }
 
 bool CAnimatedPictureWnd::DrawStill() noexcept {
-    if (!picture) return false;
-    win32::CriticalSectionLock lock(surfaceLock);
-    if (!surface) return false;
-    FillSurface(RECT{0, 0, pictureWidth, pictureHeight}, backgroundColor);
-    return RenderPicture(picture.get(), surface.dc.get(), 0, 0, pictureWidth, pictureHeight);
+    if (!picture_) return false;
+    win32::CriticalSectionLock lock(surfaceLock_);
+    if (!surface_) return false;
+    FillSurface(RECT{0, 0, pictureWidth_, pictureHeight_}, backgroundColor_);
+    return RenderPicture(picture_.get(), surface_.dc.get(), 0, 0, pictureWidth_, pictureHeight_);
 }
 
 void CAnimatedPictureWnd::StopThread() noexcept {
-    stopRequested.store(true);
-    if (stopEvent) ::SetEvent(stopEvent.get());
-    if (thread) {
-        if (::WaitForSingleObject(thread.get(), kThreadStopWaitMs) == WAIT_TIMEOUT) {
+    stopRequested_.store(true);
+    if (stopEvent_) ::SetEvent(stopEvent_.get());
+    if (thread_) {
+        if (::WaitForSingleObject(thread_.get(), kThreadStopWaitMs) == WAIT_TIMEOUT) {
             // A frame is still being drawn: the frames and the surface must
             // outlive the thread, so wait for it to see the request.
-            ::WaitForSingleObject(thread.get(), INFINITE);
+            ::WaitForSingleObject(thread_.get(), INFINITE);
         }
-        thread.reset();
+        thread_.reset();
     }
-    if (stopEvent) ::ResetEvent(stopEvent.get());
-    stopRequested.store(false);
+    if (stopEvent_) ::ResetEvent(stopEvent_.get());
+    stopRequested_.store(false);
 }
 
 void CAnimatedPictureWnd::Stop() noexcept {
     StopThread();
-    picture.reset();
-    std::vector<GifFrame>().swap(frames);  // releases every frame's picture
+    picture_.reset();
+    std::vector<GifFrame>().swap(frames_);  // releases every frame's picture
     {
-        win32::CriticalSectionLock lock(surfaceLock);
+        win32::CriticalSectionLock lock(surfaceLock_);
         ReleaseSurface();
         ReleaseSavedArea();
     }
-    data = nullptr;
-    ready = false;
-    stopRequested.store(false);
-    isGif = false;
-    globalTableSize = 0;
-    position = 0;
-    currentFrame.store(0);
-    dataSize = 0;
-    backgroundColor = 0xFFFFFF;
+    data_ = nullptr;
+    ready_ = false;
+    stopRequested_.store(false);
+    isGif_ = false;
+    globalTableSize_ = 0;
+    position_ = 0;
+    currentFrame_.store(0);
+    dataSize_ = 0;
+    backgroundColor_ = 0xFFFFFF;
 }
 
-void CAnimatedPictureWnd::ReleaseSurface() noexcept { surface.reset(); }
+void CAnimatedPictureWnd::ReleaseSurface() noexcept { surface_.reset(); }
 
-void CAnimatedPictureWnd::ReleaseSavedArea() noexcept { savedArea.reset(); }
+void CAnimatedPictureWnd::ReleaseSavedArea() noexcept { savedArea_.reset(); }
 
 void CAnimatedPictureWnd::FillSurface(const RECT& area, COLORREF color) noexcept {
-    win32::UniqueGdiObject brush(::CreateSolidBrush(color));
+    win32::UniqueBrush brush(::CreateSolidBrush(color));
     if (!brush) return;
-    ::FillRect(surface.dc.get(), &area, static_cast<HBRUSH>(brush.get()));
+    ::FillRect(surface_.dc.get(), &area, brush.get());
 }
 
 void CAnimatedPictureWnd::InvalidateWindow() noexcept {
@@ -128,24 +128,24 @@ void CAnimatedPictureWnd::InvalidateWindow() noexcept {
 }
 
 COLORREF CAnimatedPictureWnd::SurfacePixel(int x, int y) noexcept {
-    win32::CriticalSectionLock lock(surfaceLock);
-    if (!surface) return CLR_INVALID;
-    return ::GetPixel(surface.dc.get(), x, y);
+    win32::CriticalSectionLock lock(surfaceLock_);
+    if (!surface_) return CLR_INVALID;
+    return ::GetPixel(surface_.dc.get(), x, y);
 }
 
 // Applies the disposal method of frame index once its delay is over.
 void CAnimatedPictureWnd::DisposeFrame(DWORD index) noexcept {
-    if (index >= frames.size()) return;
-    const GifFrame& frame = frames[index];
-    win32::CriticalSectionLock lock(surfaceLock);
-    if (!surface) return;
+    if (index >= frames_.size()) return;
+    const GifFrame& frame = frames_[index];
+    win32::CriticalSectionLock lock(surfaceLock_);
+    if (!surface_) return;
     if (frame.disposal == 2) {
         FillSurface(RECT{static_cast<LONG>(frame.left), static_cast<LONG>(frame.top),
                          static_cast<LONG>(frame.left + frame.width), static_cast<LONG>(frame.top + frame.height)},
-                    backgroundColor);
-    } else if (savedArea && frame.disposal == 3) {
-        ::BitBlt(surface.dc.get(), static_cast<int>(frame.left), static_cast<int>(frame.top),
-                 static_cast<int>(frame.width), static_cast<int>(frame.height), savedArea.dc.get(), 0, 0, SRCCOPY);
+                    backgroundColor_);
+    } else if (savedArea_ && frame.disposal == 3) {
+        ::BitBlt(surface_.dc.get(), static_cast<int>(frame.left), static_cast<int>(frame.top),
+                 static_cast<int>(frame.width), static_cast<int>(frame.height), savedArea_.dc.get(), 0, 0, SRCCOPY);
         ReleaseSavedArea();
     }
 }
@@ -154,34 +154,34 @@ void CAnimatedPictureWnd::DisposeFrame(DWORD index) noexcept {
 // before frame 0, and the area under a frame with disposal 3 is saved first.
 // Returns true when something was drawn that the window should show.
 bool CAnimatedPictureWnd::DrawCurrentFrame() noexcept {
-    const DWORD index = currentFrame.load();
-    if (index >= frames.size()) return false;
-    const GifFrame& frame = frames[index];
+    const DWORD index = currentFrame_.load();
+    if (index >= frames_.size()) return false;
+    const GifFrame& frame = frames_[index];
     bool rendered = false;
     {
-        win32::CriticalSectionLock lock(surfaceLock);
-        if (!surface) return false;
-        if (index == 0) FillSurface(RECT{0, 0, pictureWidth, pictureHeight}, backgroundColor);
+        win32::CriticalSectionLock lock(surfaceLock_);
+        if (!surface_) return false;
+        if (index == 0) FillSurface(RECT{0, 0, pictureWidth_, pictureHeight_}, backgroundColor_);
         if (!frame.picture) return false;
         if (frame.disposal == 3) {
             ReleaseSavedArea();
-            if (savedArea.create(surface.dc.get(), static_cast<int>(frame.width), static_cast<int>(frame.height))) {
-                ::BitBlt(savedArea.dc.get(), 0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height),
-                         surface.dc.get(), static_cast<int>(frame.left), static_cast<int>(frame.top), SRCCOPY);
+            if (savedArea_.create(surface_.dc.get(), static_cast<int>(frame.width), static_cast<int>(frame.height))) {
+                ::BitBlt(savedArea_.dc.get(), 0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height),
+                         surface_.dc.get(), static_cast<int>(frame.left), static_cast<int>(frame.top), SRCCOPY);
             }
         }
-        rendered = RenderPicture(frame.picture.get(), surface.dc.get(), static_cast<LONG>(frame.left),
+        rendered = RenderPicture(frame.picture.get(), surface_.dc.get(), static_cast<LONG>(frame.left),
                                  static_cast<LONG>(frame.top), static_cast<LONG>(frame.width),
                                  static_cast<LONG>(frame.height));
     }
-    framesDrawn.fetch_add(1);
+    framesDrawn_.fetch_add(1);
     return rendered;
 }
 
 void CAnimatedPictureWnd::AdvanceFrame() noexcept {
-    DWORD next = currentFrame.load() + 1;
-    if (next >= frames.size()) next = 0;
-    currentFrame.store(next);
+    DWORD next = currentFrame_.load() + 1;
+    if (next >= frames_.size()) next = 0;
+    currentFrame_.store(next);
 }
 
 unsigned __stdcall CAnimatedPictureWnd::AnimationThread(void* control) {
@@ -191,8 +191,8 @@ unsigned __stdcall CAnimatedPictureWnd::AnimationThread(void* control) {
 
 void CAnimatedPictureWnd::RunAnimation() noexcept {
     // Finishes a frame that an earlier run was stopped in the middle of.
-    DisposeFrame(currentFrame.load());
-    while (!stopRequested.load()) {
+    DisposeFrame(currentFrame_.load());
+    while (!stopRequested_.load()) {
         if (!PlayStep(FrameTiming::WaitOutDelay)) return;
     }
 }
@@ -202,13 +202,13 @@ void CAnimatedPictureWnd::RunAnimation() noexcept {
 // of it and moves on. False when a stop was requested during the step, which
 // then leaves the frame to be disposed of when play resumes.
 bool CAnimatedPictureWnd::PlayStep(FrameTiming timing) noexcept {
-    const DWORD index = currentFrame.load();
-    if (index < frames.size() && frames[index].picture) {
+    const DWORD index = currentFrame_.load();
+    if (index < frames_.size() && frames_[index].picture) {
         if (DrawCurrentFrame()) InvalidateWindow();
         if (timing == FrameTiming::WaitOutDelay) {
-            if (stopRequested.load()) return false;
-            ::WaitForSingleObject(stopEvent.get(), FrameWaitMs(frames[index].delay));
-            if (stopRequested.load()) return false;
+            if (stopRequested_.load()) return false;
+            ::WaitForSingleObject(stopEvent_.get(), FrameWaitMs(frames_[index].delay));
+            if (stopRequested_.load()) return false;
         }
         DisposeFrame(index);
     } else {
@@ -219,13 +219,13 @@ bool CAnimatedPictureWnd::PlayStep(FrameTiming timing) noexcept {
 }
 
 bool CAnimatedPictureWnd::DrawFramesThrough(DWORD index) noexcept {
-    if (!ready || thread) return false;
+    if (!ready_ || thread_) return false;
     if (!HasAnimation()) return index == 0 && DrawStill();
     {
-        win32::CriticalSectionLock lock(surfaceLock);
+        win32::CriticalSectionLock lock(surfaceLock_);
         ReleaseSavedArea();
     }
-    currentFrame.store(0);
+    currentFrame_.store(0);
     for (DWORD step = 0; step < index; ++step) static_cast<void>(PlayStep(FrameTiming::NoWait));
     static_cast<void>(DrawCurrentFrame());
     return true;
@@ -236,8 +236,8 @@ LRESULT CAnimatedPictureWnd::OnPaint() noexcept {
     if (!::GetUpdateRect(window, nullptr, FALSE)) return 0;
     win32::PaintDc dc(window);
     if (!dc) return E_FAIL;
-    win32::CriticalSectionLock lock(surfaceLock);
-    if (surface) ::BitBlt(dc.get(), 0, 0, pictureWidth, pictureHeight, surface.dc.get(), 0, 0, SRCCOPY);
+    win32::CriticalSectionLock lock(surfaceLock_);
+    if (surface_) ::BitBlt(dc.get(), 0, 0, pictureWidth_, pictureHeight_, surface_.dc.get(), 0, 0, SRCCOPY);
     return 0;
 }
 

@@ -5,12 +5,12 @@
 CAnimatedPictureWnd::CAnimatedPictureWnd() noexcept {
     // Manual reset: a stop that comes before the thread reaches its wait still
     // ends that wait at once.
-    stopEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    stopEvent_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
 }
 
 CAnimatedPictureWnd::~CAnimatedPictureWnd() {
     Stop();
-    stopEvent.reset();
+    stopEvent_.reset();
 }
 
 CAnimatedPictureWnd g_pictureControl;

@@ -9,6 +9,7 @@
 #include "picture/animated_picture_wnd.h"
 #include "setup/setup_state.h"
 #include "common/com_ref.h"
+#include "common/scope_exit.h"
 #include "common/unique_global.h"
 #include "common/window_dc.h"
 
@@ -47,24 +48,18 @@ BOOL CAnimatedPictureWnd::LoadFromResource(LPCSTR name, LPCSTR type) noexcept {
     HMODULE module = g_setup.instance != nullptr ? g_setup.instance : ::GetModuleHandleA(nullptr);
     HRSRC found = ::FindResourceA(module, name, type);
     if (found == nullptr) return FALSE;
+    // A loaded resource is part of the mapped module: nothing to free.
     HGLOBAL resource = ::LoadResource(module, found);
     if (resource == nullptr) return FALSE;
     const DWORD size = ::SizeofResource(module, found);
 
     win32::UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, size));
-    if (!block) {
-        ::FreeResource(resource);
-        return FALSE;
-    }
+    if (!block) return FALSE;
     {
         win32::GlobalLockGuard target(block.get());
         const void* source = ::LockResource(resource);
-        if (target.get() == nullptr || source == nullptr) {
-            ::FreeResource(resource);
-            return FALSE;
-        }
+        if (target.get() == nullptr || source == nullptr) return FALSE;
         std::memcpy(target.get(), source, size);
-        ::FreeResource(resource);
     }
     return LoadFromMemory(block.get(), size);
 }
@@ -77,77 +72,67 @@ BOOL CAnimatedPictureWnd::LoadFromMemory(HGLOBAL block, DWORD size) noexcept {
     if (blockSize < size) size = static_cast<DWORD>(blockSize);
 
     win32::GlobalLockGuard lock(block);
-    data = static_cast<const BYTE*>(lock.get());
-    if (data == nullptr) return FALSE;
-    dataSize = size;
+    // The walker reads the locked bytes while this load runs, and never after.
+    const win32::ScopeExit endWalk([this]() noexcept { data_ = nullptr; });
+    data_ = static_cast<const BYTE*>(lock.get());
+    if (data_ == nullptr) return FALSE;
+    dataSize_ = size;
 
-    if (!IsGifStream(data, dataSize)) {
+    if (!IsGifStream(data_, dataSize_)) {
         // The decoder reads any stream that begins with "GIF" as a GIF,
         // whatever its version: such a still is checked like a GIF first.
-        const bool decodable = !HasGifSignature(data, dataSize) || GifLikeStillIsDecodable();
-        data = nullptr;
+        const bool decodable = !HasGifSignature(data_, dataSize_) || GifLikeStillIsDecodable();
+        data_ = nullptr;
         lock.unlock();
         if (!decodable) return FALSE;
         return LoadStill(block, size, false);
     }
 
-    isGif = true;
+    isGif_ = true;
     DWORD screenWidth = 0;
     DWORD screenHeight = 0;
-    if (!ReadScreenDescriptor(screenWidth, screenHeight)) {
-        data = nullptr;
-        return FALSE;
-    }
-    if (screenWidth > kLargestScreenSide || screenHeight > kLargestScreenSide) {
-        data = nullptr;
-        return FALSE;
-    }
-    pictureWidth = static_cast<int>(screenWidth);
-    pictureHeight = static_cast<int>(screenHeight);
+    if (!ReadScreenDescriptor(screenWidth, screenHeight)) return FALSE;
+    if (screenWidth > kLargestScreenSide || screenHeight > kLargestScreenSide) return FALSE;
+    pictureWidth_ = static_cast<int>(screenWidth);
+    pictureHeight_ = static_cast<int>(screenHeight);
 
     const DWORD count = CountFrames();
-    if (count == 0 || count > kMostFrames) {
-        data = nullptr;
-        return FALSE;
-    }
+    if (count == 0 || count > kMostFrames) return FALSE;
     if (count == 1) {
         // The platform decoder cannot survive an image without any colours.
         const bool decodable = FirstFrameHasColours();
-        data = nullptr;
-        if (!decodable) return FALSE;
+        data_ = nullptr;
         lock.unlock();
+        if (!decodable) return FALSE;
         return LoadStill(block, size, true);
     }
 
     try {
-        frames.reserve(count);
+        frames_.reserve(count);
     } catch (const std::bad_alloc&) {
-        data = nullptr;
         return FALSE;
     }
-    BOOL result = LoadFrames();
-    data = nullptr;
-    return result;
+    return LoadFrames();
 }
 
 // Decodes the whole stream as one picture. A one-frame GIF keeps the screen
 // size; any other picture gets its size from the decoder's HIMETRIC extent.
 BOOL CAnimatedPictureWnd::LoadStill(HGLOBAL block, DWORD size, bool fromGif) noexcept {
-    picture = DecodePicture(block, size, false);
-    if (!picture) return FALSE;
+    picture_ = DecodePicture(block, size, false);
+    if (!picture_) return FALSE;
     if (!fromGif) {
         OLE_XSIZE_HIMETRIC himetricWidth = 0;
         OLE_YSIZE_HIMETRIC himetricHeight = 0;
-        picture->get_Width(&himetricWidth);
-        picture->get_Height(&himetricHeight);
+        picture_->get_Width(&himetricWidth);
+        picture_->get_Height(&himetricHeight);
         // Without a window the screen's resolution stands for it.
         HWND window = m_hWnd;
         win32::WindowDc dc(window);
         if (!dc) return FALSE;
-        pictureWidth = ::MulDiv(himetricWidth, ::GetDeviceCaps(dc.get(), LOGPIXELSX), kHimetricPerInch);
-        pictureHeight = ::MulDiv(himetricHeight, ::GetDeviceCaps(dc.get(), LOGPIXELSY), kHimetricPerInch);
+        pictureWidth_ = ::MulDiv(himetricWidth, ::GetDeviceCaps(dc.get(), LOGPIXELSX), kHimetricPerInch);
+        pictureHeight_ = ::MulDiv(himetricHeight, ::GetDeviceCaps(dc.get(), LOGPIXELSY), kHimetricPerInch);
     }
-    return PrepareBuffer(pictureWidth, pictureHeight) ? TRUE : FALSE;
+    return PrepareBuffer(pictureWidth_, pictureHeight_) ? TRUE : FALSE;
 }
 
 // Cuts out and decodes every frame. A frame the decoder rejects is left out.
@@ -156,7 +141,7 @@ BOOL CAnimatedPictureWnd::LoadFrames() noexcept {
     for (;;) {
         DWORD streamSize = 0;
         FrameValues values{};
-        win32::UniqueGlobal frameStream(ExtractFrame(streamSize, values));
+        win32::UniqueGlobal frameStream = ExtractFrame(streamSize, values);
         if (!frameStream) break;
         // Left out like a frame the decoder rejects, without asking the
         // decoder, which cannot survive an image without any colours.
@@ -164,18 +149,18 @@ BOOL CAnimatedPictureWnd::LoadFrames() noexcept {
         win32::ComRef<IPicture> decoded = DecodePicture(frameStream.release(), streamSize, true);
         if (!decoded) continue;
         try {
-            frames.push_back(GifFrame{std::move(decoded), values.width, values.height, values.left, values.top,
-                                      values.delay, values.disposal});
+            frames_.push_back(GifFrame{std::move(decoded), values.width, values.height, values.left, values.top,
+                                       values.delay, values.disposal});
         } catch (const std::bad_alloc&) {
             break;  // keep the frames decoded so far
         }
     }
-    if (frames.empty()) return FALSE;
-    return PrepareBuffer(pictureWidth, pictureHeight) ? TRUE : FALSE;
+    if (frames_.empty()) return FALSE;
+    return PrepareBuffer(pictureWidth_, pictureHeight_) ? TRUE : FALSE;
 }
 
 bool CAnimatedPictureWnd::HasColourTable(const FrameValues& values) const noexcept {
-    return globalTableSize != 0 || values.localTable;
+    return globalTableSize_ != 0 || values.localTable;
 }
 
 bool CAnimatedPictureWnd::FirstFrameHasColours() noexcept {
@@ -193,17 +178,17 @@ bool CAnimatedPictureWnd::GifLikeStillIsDecodable() noexcept {
 }
 
 // The next frame's stand-alone stream in a fixed block, or null at the end.
-HGLOBAL CAnimatedPictureWnd::ExtractFrame(DWORD& streamSize, FrameValues& values) noexcept {
-    if (data == nullptr) return nullptr;
-    if (!WalkFrame(values)) return nullptr;
-    const DWORD head = kHeaderAndScreenSize + globalTableSize;
+win32::UniqueGlobal CAnimatedPictureWnd::ExtractFrame(DWORD& streamSize, FrameValues& values) noexcept {
+    if (data_ == nullptr) return {};
+    if (!WalkFrame(values)) return {};
+    const DWORD head = kHeaderAndScreenSize + globalTableSize_;
     const unsigned long long total = 1ull + head + values.extent;
-    if (total > 0xFFFFFFFFull) return nullptr;
-    HGLOBAL block = ::GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(total));
-    if (block == nullptr) return nullptr;
-    BYTE* out = static_cast<BYTE*>(block);  // a fixed block's handle is its address
-    std::memcpy(out, data, head);
-    std::memcpy(out + head, data + values.offset, values.extent);
+    if (total > 0xFFFFFFFFull) return {};
+    win32::UniqueGlobal block(::GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(total)));
+    if (!block) return {};
+    BYTE* out = static_cast<BYTE*>(block.get());  // a fixed block's handle is its address
+    std::memcpy(out, data_, head);
+    std::memcpy(out + head, data_ + values.offset, values.extent);
     out[head + values.extent] = kGifTrailer;
     streamSize = static_cast<DWORD>(total);
     return block;
@@ -211,25 +196,25 @@ HGLOBAL CAnimatedPictureWnd::ExtractFrame(DWORD& streamSize, FrameValues& values
 
 GifStreamLayout CAnimatedPictureWnd::InspectGifStream(const BYTE* bytes, DWORD size) noexcept {
     GifStreamLayout layout;
-    if (data != nullptr || !IsGifStream(bytes, size)) return layout;
+    if (data_ != nullptr || !IsGifStream(bytes, size)) return layout;
     layout.isGif = true;
-    const DWORD savedTable = globalTableSize;
-    const DWORD savedPosition = position;
-    data = bytes;
-    dataSize = size;
+    const DWORD savedTable = globalTableSize_;
+    const DWORD savedPosition = position_;
+    data_ = bytes;
+    dataSize_ = size;
     DWORD width = 0;
     DWORD height = 0;
     if (ReadScreenDescriptor(width, height)) {
         layout.screenWidth = width;
         layout.screenHeight = height;
-        layout.globalTableSize = globalTableSize;
+        layout.globalTableSize = globalTableSize_;
         layout.frameCount = CountFrames();
         RewindToFirstBlock();
         try {
             for (;;) {
                 DWORD streamSize = 0;
                 FrameValues values{};
-                win32::UniqueGlobal frameStream(ExtractFrame(streamSize, values));
+                const win32::UniqueGlobal frameStream = ExtractFrame(streamSize, values);
                 if (!frameStream) break;
                 const BYTE* bytesOut = static_cast<const BYTE*>(frameStream.get());
                 layout.frames.push_back(GifFrameLayout{
@@ -239,9 +224,9 @@ GifStreamLayout CAnimatedPictureWnd::InspectGifStream(const BYTE* bytes, DWORD s
         } catch (const std::bad_alloc&) {
         }
     }
-    data = nullptr;
-    dataSize = 0;
-    globalTableSize = savedTable;
-    position = savedPosition;
+    data_ = nullptr;
+    dataSize_ = 0;
+    globalTableSize_ = savedTable;
+    position_ = savedPosition;
     return layout;
 }

@@ -1,5 +1,5 @@
 // Copying the payload's items into the destination folder under the
-// progress dialog (139).
+// progress dialog (IDD_PROGRESS).
 #pragma once
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-// The licence agreement dialog (137): the payload's "License.rtf" in a
+// The licence agreement dialog (IDD_LICENSE): the payload's "License.rtf" in a
 // read-only rich-edit control; the run goes on only after "I agree".
 #pragma once
 

@@ -1,4 +1,4 @@
-// The payload archive carried in the setup's own resources (RT_RCDATA 118,
+// The payload archive carried in the setup's own resources (RT_RCDATA IDR_PAYLOAD,
 // language 1033).
 #pragma once
 

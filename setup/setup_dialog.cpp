@@ -53,7 +53,7 @@ std::unique_ptr<char[]> AbsoluteFolder(const char* folder) noexcept {
 }
 
 // Reads the field into destinationFolder as an absolute path. False, after
-// string 107 naming the text (or the absolute path), when the text, or the
+// string IDS_CANNOT_CREATE_FOLDER naming the text (or the absolute path), when the text, or the
 // absolute path it names, is longer than a path may be, or cannot be made
 // absolute: such a folder is never cut and used, nor used relative to
 // whatever the current directory happens to be.

@@ -1,10 +1,10 @@
-// The main dialog (138), where the destination folder is chosen, and the
-// dialog procedure it shares with the progress dialog (139).
+// The main dialog (IDD_MAIN), where the destination folder is chosen, and the
+// dialog procedure it shares with the progress dialog (IDD_PROGRESS).
 #pragma once
 
 #include <windows.h>
 
-// Dialog procedure of dialogs 138 and 139. The progress dialog is told apart
+// Dialog procedure of IDD_MAIN and IDD_PROGRESS. The progress dialog is told apart
 // by a destination folder that is already filled when it is created.
 INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 

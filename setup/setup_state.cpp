@@ -1,9 +1,5 @@
 #include "setup/setup_state.h"
 
-#include "picture/animated_picture_wnd.h"
-
-SetupState g_setup{nullptr, {}, {}, {}, {}, 0, true, false, 0, 0, nullptr, g_pictureControl};
-
 void ResetSetupState(HINSTANCE instance) noexcept {
     g_setup.instance = instance;
     g_setup.destinationFolder[0] = '\0';

@@ -100,7 +100,7 @@ int RunInfo(const char* path) {
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    win32::UniqueGdiObject dib(::CreateDIBSection(surface, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    win32::UniqueBitmap dib(::CreateDIBSection(surface, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     win32::UniqueMemoryDc dc(::CreateCompatibleDC(surface));
     if (!dib || !dc || bits == nullptr) return false;
     {

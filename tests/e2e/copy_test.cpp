@@ -41,17 +41,17 @@ HWND StartCopyAndPress(SetupProcess& setup, const TempFolder& folder, bool (*pre
             return progress;
         }
         if (progress) {
-            EXPECT_EQ(shown, folder / "Recorder.exe") << "control 1003 shows the full target path";
+            EXPECT_EQ(shown, folder / "Recorder.exe") << "IDC_PROGRESS_FILE shows the full target path";
         }
         ::Sleep(1);
     }
-    ADD_FAILURE() << "control 1003 never showed the full path of the large item, last \"" << shown << "\"";
+    ADD_FAILURE() << "IDC_PROGRESS_FILE never showed the full path of the large item, last \"" << shown << "\"";
     return nullptr;
 }
 
 bool PressCancel(HWND progress) { return PressButton(progress, IDCANCEL); }
 
-// Cancel and the close box both ask question 108 while the copy waits; Yes
+// Cancel and the close box both ask question IDS_ASK_ABORT while the copy waits; Yes
 // stops after the item in progress, No lets the copy finish.
 struct CancelCase {
     const char* name;

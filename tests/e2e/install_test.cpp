@@ -66,7 +66,7 @@ bool SameFolder(const std::string& a, const std::string& b) { return lstrcmpiA(a
 // The destination as the user types it: the folder below a fresh temporary
 // folder (itself when `below` is empty), typed as an absolute path, with a
 // trailing backslash, or relative to the setup's current directory. A missing
-// folder is asked for once (question 106, naming the absolute folder) and
+// folder is asked for once (question IDS_ASK_CREATE_FOLDER, naming the absolute folder) and
 // created on Yes.
 struct Destination {
     const char* name;

@@ -31,7 +31,7 @@ void ExpectStillOpen(SetupProcess& setup, HWND main) {
     EXPECT_FALSE(setup.HasExited());
 }
 
-// Cancel with a filled destination: question 108, Yes, report 113, exit code 1.
+// Cancel with a filled destination: question IDS_ASK_ABORT, Yes, report IDS_INCOMPLETE, exit code 1.
 void CancelWithConfirmation(SetupProcess& setup, HWND main) {
     PressButton(main, IDCANCEL);
     const MessageBoxInfo question = NextBox(setup);
@@ -117,8 +117,8 @@ TEST(MainDialog, MissingNestedFolderIsCreatedAfterYes) {
     EXPECT_TRUE(FileExists(folder + "\\readme.txt"));
 }
 
-// A folder that cannot be made (below a file, or an empty name): question 106,
-// Yes, error 107, and the dialog stays. Cancel then asks first only when the
+// A folder that cannot be made (below a file, or an empty name): question IDS_ASK_CREATE_FOLDER,
+// Yes, error IDS_CANNOT_CREATE_FOLDER, and the dialog stays. Cancel then asks first only when the
 // field named a folder; the empty one leaves nothing to report.
 TEST(MainDialog, UncreatableFolderShowsErrorAndTheDialogStays) {
     TempFolder root("uncreatable");

@@ -37,6 +37,8 @@ using fuzz::Bytes;
 using fuzz::Range;
 using support::FileItem;
 using support::FolderItem;
+using support::Get16;
+using support::Get32;
 using support::NoiseData;
 using support::PatternData;
 
@@ -161,9 +163,6 @@ struct Claim {
     std::uint32_t headerOffset = 0;
     std::uint64_t leastEnd = 0;
 };
-
-std::uint32_t Get16(const Bytes& b, std::size_t at) { return b[at] | static_cast<std::uint32_t>(b[at + 1]) << 8; }
-std::uint32_t Get32(const Bytes& b, std::size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
 
 // What entry i claims, found the way the format defines: the end record
 // nearest the end within 65,535 bytes, then entry after entry. The first

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace gif_test {
+namespace picture_test {
 
 namespace {
 
@@ -178,4 +178,4 @@ GifBuilder& GifBuilder::Trailer() {
     return *this;
 }
 
-}  // namespace gif_test
+}  // namespace picture_test

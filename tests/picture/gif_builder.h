@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace gif_test {
+namespace picture_test {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -52,4 +52,4 @@ private:
 // Data sub-blocks holding the given bytes, with the terminating zero.
 Bytes SubBlocks(const Bytes& payload);
 
-}  // namespace gif_test
+}  // namespace picture_test

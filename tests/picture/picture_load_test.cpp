@@ -17,7 +17,7 @@ Bytes ShippedAnimation() { return ResourceBytes(MAKEINTRESOURCEA(kAnimationId), 
 
 TEST(ShippedAnimation, WalksAsTwentyNineFramesWithTheLoopBlockInTheFirst) {
     const Bytes bytes = ShippedAnimation();
-    ASSERT_FALSE(bytes.empty()) << "GIF 506 is missing from the test program";
+    ASSERT_FALSE(bytes.empty()) << "IDR_ANIMATION is missing from the test program";
     CAnimatedPictureWnd control;
     GuardedBlock guarded(bytes);
     GifStreamLayout layout = control.InspectGifStream(guarded.data(), guarded.size());
@@ -199,7 +199,7 @@ TEST(FailedLoads, FramesThatCannotBeDecodedAreLeftOutInOrder) {
     rejected.GraphicControl(0, 11).SolidImage(0, 0, 20, 20, 0).GraphicControl(0, 12);
     UndecodableImage(rejected, 0, 0, 4, 4);
     rejected.GraphicControl(0, 13).SolidImage(1, 1, 5, 5, 1).Trailer();
-    const Bytes coded = gif_test::EncodeImageData(std::vector<std::uint8_t>(64, 1), 2);
+    const Bytes coded = picture_test::EncodeImageData(std::vector<std::uint8_t>(64, 1), 2);
     GifBuilder colourless(8, 8, {});
     colourless.GraphicControl(0, 11).SolidImage(0, 0, 8, 8, 0).GraphicControl(0, 12);
     colourless.RawImage(0, 0, 8, 8, 4, coded[0], Bytes(coded.begin() + 1, coded.end()));

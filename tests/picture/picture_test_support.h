@@ -16,9 +16,6 @@
 
 namespace picture_test {
 
-using gif_test::Bytes;
-using gif_test::GifBuilder;
-using gif_test::Rgb;
 // The walker reads streams from guarded memory: one byte read too far crashes the test.
 using support::GuardedBlock;
 

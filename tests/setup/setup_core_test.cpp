@@ -117,7 +117,7 @@ TEST_F(LicenseStreamReadTest, FeedsARichEditControl) {
     FreeLibrary(richEdit);
 }
 
-// The licence as the dialog loads it from a module's payload (RCDATA 118,
+// The licence as the dialog loads it from a module's payload (IDR_PAYLOAD,
 // written into a copy of this program): a whole, intact item is shown; one
 // with a wrong CRC-32 or deflate data that ends early shows nothing at all.
 TEST(LoadLicenseText, ShowsOnlyAWholeIntactItem) {

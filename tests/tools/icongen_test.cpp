@@ -12,7 +12,7 @@ using support::Get32;
 
 TEST(IconWriter, WritesTwoSizesWithColourAndMask) {
     for (bool turned : {true, false}) {
-        SCOPED_TRACE(turned ? "icon 107" : "icon 117");
+        SCOPED_TRACE(turned ? "IDI_SETUP_FILE" : "IDI_SETUP_SMALL");
         const auto ico = icongen::WriteIcon({icongen::MarkImage(16, turned), icongen::MarkImage(32, turned)});
         ASSERT_GE(ico.size(), 6u + 32u);
         EXPECT_EQ(Get16(ico, 0), 0u);

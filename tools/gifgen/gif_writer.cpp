@@ -1,5 +1,6 @@
 #include "tools/gifgen/gif_writer.h"
 
+#include "tools/bytes/little_endian.h"
 #include "tools/gifgen/lzw_encoder.h"
 
 #include <algorithm>
@@ -7,12 +8,9 @@
 namespace gifgen {
 namespace {
 
-constexpr int kMinCodeSize = 8;
+using bytes::Put16;
 
-void Put16(std::vector<std::uint8_t>& out, unsigned value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
-}
+constexpr int kMinCodeSize = 8;
 
 void PutText(std::vector<std::uint8_t>& out, const char* text) {
     for (; *text != '\0'; ++text) out.push_back(static_cast<std::uint8_t>(*text));

@@ -1,20 +1,15 @@
 #include "tools/icongen/ico_writer.h"
 
+#include "tools/bytes/little_endian.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace icongen {
 namespace {
 
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
+using bytes::Put16;
+using bytes::Put32;
 
 std::uint8_t ToByte(double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
 

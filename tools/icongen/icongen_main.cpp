@@ -1,6 +1,6 @@
 // larkspan-icongen OUT107.ico OUT117.ico: writes the setup's two icons, each
-// with a 16 x 16 and a 32 x 32 image of the product mark: 107 (the file's
-// icon) shows the medallion slightly turned, 117 (the dialogs' small icon)
+// with a 16 x 16 and a 32 x 32 image of the product mark: IDI_SETUP_FILE (the file's
+// icon) shows the medallion slightly turned, IDI_SETUP_SMALL (the dialogs' small icon)
 // shows it face on. The same bytes every run.
 #include "tools/icongen/ico_writer.h"
 

@@ -3,12 +3,17 @@
 // is the same on every host.
 #include "tools/packer/zip_packer.h"
 
+#include "tools/bytes/little_endian.h"
+
 #include <zlib.h>
 
 #include <cstring>
 
 namespace packer {
 namespace {
+
+using bytes::Put16;
+using bytes::Put32;
 
 constexpr std::uint32_t kPayloadLocalSignature = 0x04555550;   // 50 55 55 04
 constexpr std::uint32_t kStandardLocalSignature = 0x04034B50;  // 50 4B 03 04
@@ -20,16 +25,6 @@ constexpr std::uint16_t kVersionMadeBy = 0x031E;  // Unix host, format 3.0
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 constexpr std::uint32_t kDefaultFileAttributes = (0100644u << 16) | 0x20u;
 constexpr std::uint32_t kDefaultFolderAttributes = (040755u << 16) | 0x10u;
-
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
-}
 
 void PutBytes(std::vector<std::uint8_t>& out, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);

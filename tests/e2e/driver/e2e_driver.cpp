@@ -1,5 +1,8 @@
 #include "tests/e2e/driver/e2e_driver.h"
 
+#include "common/memory_surface.h"
+#include "common/window_dc.h"
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -73,23 +76,13 @@ using Pixels = std::vector<COLORREF>;
 // The pixels that `draw` puts into a bitmap of this size, compatible with the
 // screen; nothing when drawing fails.
 std::optional<Pixels> DrawnPixels(int width, int height, const std::function<bool(HDC)>& draw) {
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-    std::optional<Pixels> pixels;
-    if (memory && bitmap) {
-        HGDIOBJ old = ::SelectObject(memory, bitmap);
-        if (draw(memory)) {
-            pixels.emplace();
-            pixels->reserve(static_cast<size_t>(width) * height);
-            for (int row = 0; row < height; ++row)
-                for (int column = 0; column < width; ++column) pixels->push_back(::GetPixel(memory, column, row));
-        }
-        ::SelectObject(memory, old);
-    }
-    if (bitmap) ::DeleteObject(bitmap);
-    if (memory) ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
+    const win32::WindowDc screen(nullptr);
+    win32::MemorySurface surface;
+    if (!screen || !surface.create(screen.get(), width, height) || !draw(surface.dc.get())) return std::nullopt;
+    Pixels pixels;
+    pixels.reserve(static_cast<size_t>(width) * height);
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column) pixels.push_back(::GetPixel(surface.dc.get(), column, row));
     return pixels;
 }
 

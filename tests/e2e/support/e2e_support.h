@@ -85,7 +85,7 @@ struct Report {
     std::optional<DWORD> exitCode;
 };
 // Waits for the final report (a message box without owner), checks its form
-// (caption 103, one OK button, information icon), presses OK and waits for
+// (caption IDS_CAPTION, one OK button, information icon), presses OK and waits for
 // the setup to end.
 Report FinishWithReport(SetupProcess& setup, DWORD timeoutMs = kAppearMs);
 // The whole walk: starts the setup variant, agrees, installs into `folder` and
