@@ -5,14 +5,17 @@
 //   larkspan-pack-bench [--reps N] [storedName=]path...
 //
 // Encoders: zlib at level 6 with every item deflated (the packer before it had
-// libdeflate), zlib at level 9, and libdeflate at the levels --level 6 and 9 give
-// and at its default 12, with an item stored when deflate would not make it
-// smaller: the last is larkspan-pack's output. Sizes are of the whole archive
-// (headers included), and of the items' data split into PE files (starting with
-// "MZ") and the rest. Times are the median of N runs (default 3) of the packing
-// alone, files already read. Every archive is read back: each item inflated
-// with zlib (as the setup does), compared with its file and the inflate timed.
-#include "tools/packer/libdeflate_deflater.h"
+// libdeflate), zlib at level 9; then, each with an item stored when deflate
+// would not make it smaller, libdeflate at the levels --level 6, 9 and 11 give
+// and at 12, Zopfli with its own defaults and with any number of blocks at a
+// few iteration counts, and the smaller of libdeflate 12 and Zopfli item by
+// item: larkspan-pack's default output. Sizes are of the whole archive (headers
+// included), and of the items' data split into PE files (starting with "MZ")
+// and the rest. Times are of the packing alone, files already read: the median
+// of N runs (default 3), or one run for the encoders with Zopfli, which take
+// minutes. Every archive is read back: each item inflated with zlib (as the
+// setup does), compared with its file and the inflate timed.
+#include "tools/packer/host_deflaters.h"
 #include "tools/packer/zip_packer.h"
 
 #include <zlib.h>
@@ -22,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -37,14 +41,29 @@ struct Encoder {
     packer::Deflater deflater;
     int level;
     bool storeWhenNotSmaller;
+    bool slow;  // timed on one run
 };
 
+// Zopfli at `iterations` (the Deflater's level), with its own default limit of
+// 15 blocks per million bytes, and with any number of blocks.
+constexpr int kZopfliOwnMaxBlocks = 15;
+Bytes ZopfliOwnLimit(const Bytes& data, int iterations) {
+    return packer::ZopfliDeflate(data, iterations, kZopfliOwnMaxBlocks);
+}
+Bytes ZopfliAnyBlocks(const Bytes& data, int iterations) { return packer::ZopfliDeflate(data, iterations); }
+
 const Encoder kEncoders[] = {
-    {"zlib 6, every item deflated (the packer before)", packer::ZlibDeflate, 6, false},
-    {"zlib 9, every item deflated", packer::ZlibDeflate, 9, false},
-    {"libdeflate 6, stored when not smaller (--level 6)", packer::LibdeflateDeflate, 6, true},
-    {"libdeflate 9, stored when not smaller (--level 9)", packer::LibdeflateDeflate, 9, true},
-    {"libdeflate 12, stored when not smaller (default)", packer::LibdeflateDeflate, 12, true},
+    {"zlib 6, every item deflated (the packer before)", packer::ZlibDeflate, 6, false, false},
+    {"zlib 9, every item deflated", packer::ZlibDeflate, 9, false, false},
+    {"libdeflate 6 (--level 6)", packer::LibdeflateDeflate, 6, true, false},
+    {"libdeflate 9 (--level 9)", packer::LibdeflateDeflate, 9, true, false},
+    {"libdeflate 11 (--level 11)", packer::LibdeflateDeflate, 11, true, false},
+    {"libdeflate 12", packer::LibdeflateDeflate, 12, true, false},
+    {"Zopfli 15 iterations, <= 15 blocks/MB (its defaults)", ZopfliOwnLimit, 15, true, true},
+    {"Zopfli 1 iteration, any number of blocks", ZopfliAnyBlocks, 1, true, true},
+    {"Zopfli 5 iterations, any number of blocks", ZopfliAnyBlocks, 5, true, true},
+    {"Zopfli 15 iterations, any number of blocks", ZopfliAnyBlocks, 15, true, true},
+    {"smaller of libdeflate 12 and Zopfli 5 (default)", packer::SmallestDeflate, 12, true, true},
 };
 
 bool IsPe(const Bytes& data) { return data.size() >= 2 && data[0] == 'M' && data[1] == 'Z'; }
@@ -109,9 +128,13 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(peBytes + otherBytes), peFiles,
                 static_cast<unsigned long long>(peBytes), items.size() - peFiles,
                 static_cast<unsigned long long>(otherBytes));
-    std::printf("times: median of %d runs; MB/s = 10^6 corpus bytes per second; zlib %s\n\n", reps, zlibVersion());
-    std::printf("%-52s %12s %7s %12s %7s %12s %7s %8s %8s %10s %8s\n", "encoder", "archive", "/zlib6", "PE data",
-                "/zlib6", "other data", "/zlib6", "pack s", "MB/s", "inflate s", "stored");
+    std::printf(
+        "times: median of %d runs (packing with Zopfli: one run); pack s is the elapsed time, cpu s the process's\n"
+        "processor time of the same runs (the two part on a busy machine); MB/s = 10^6 corpus bytes per elapsed\n"
+        "second; zlib %s\n\n",
+        reps, zlibVersion());
+    std::printf("%-54s %12s %7s %12s %7s %12s %7s %8s %8s %8s %10s %8s\n", "encoder", "archive", "/zlib6", "PE data",
+                "/zlib6", "other data", "/zlib6", "pack s", "cpu s", "MB/s", "inflate s", "stored");
 
     std::uint64_t zlib6[3] = {0, 0, 0};
     bool allRoundTrip = true;
@@ -120,11 +143,13 @@ int main(int argc, char** argv) {
         options.deflater = encoder.deflater;
         options.storeWhenNotSmaller = encoder.storeWhenNotSmaller;
         for (packer::Item& item : items) item.level = encoder.level;
-        std::vector<double> packTimes, inflateTimes;
+        std::vector<double> packTimes, packCpuTimes, inflateTimes;
         packer::Packed packed;
-        for (int r = 0; r < reps; ++r) {
+        for (int r = 0; r < (encoder.slow ? 1 : reps); ++r) {
             const Clock::time_point start = Clock::now();
+            const std::clock_t cpuStart = std::clock();
             packed = packer::Pack(items, options);
+            packCpuTimes.push_back(static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC);
             packTimes.push_back(Seconds(Clock::now() - start));
         }
         std::uint64_t sizes[3] = {packed.bytes.size(), 0, 0};
@@ -153,11 +178,13 @@ int main(int argc, char** argv) {
         }
         if (zlib6[0] == 0) std::copy(sizes, sizes + 3, zlib6);
         const double packSeconds = Median(packTimes);
-        std::printf("%-52s %12llu %7.3f %12llu %7.3f %12llu %7.3f %8.3f %8.1f %10.3f %8zu\n", encoder.name,
+        std::printf("%-54s %12llu %7.3f %12llu %7.3f %12llu %7.3f %8.3f %8.3f %8.2f %10.3f %8zu\n", encoder.name,
                     static_cast<unsigned long long>(sizes[0]), static_cast<double>(sizes[0]) / zlib6[0],
                     static_cast<unsigned long long>(sizes[1]), static_cast<double>(sizes[1]) / zlib6[1],
                     static_cast<unsigned long long>(sizes[2]), static_cast<double>(sizes[2]) / zlib6[2], packSeconds,
-                    static_cast<double>(peBytes + otherBytes) / packSeconds / 1e6, Median(inflateTimes), stored);
+                    Median(packCpuTimes), static_cast<double>(peBytes + otherBytes) / packSeconds / 1e6,
+                    Median(inflateTimes), stored);
+        std::fflush(stdout);
     }
     std::printf("\nround trip (zlib inflate of every item of every archive): %s\n",
                 allRoundTrip ? "every item identical" : "FAILED");

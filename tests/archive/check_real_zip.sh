@@ -2,10 +2,11 @@
 # Checks larkspan-archive on real-world ZIP files whose local headers were given
 # the payload signature 50 55 55 04: Python wheels from Debian packages (every
 # extracted file must match the SHA-256 and size in the wheel's RECORD), a zip
-# written by Python's zipfile module, and our own packer's output (libdeflate,
-# items stored when deflate would not shrink them): the product's payload as the
-# build packed it, and the files of the first wheel. Every extracted file is also
-# compared with what Python's own reader gives for the original archive.
+# written by Python's zipfile module, and our own packer's output (libdeflate
+# and Zopfli, items stored when deflate would not shrink them): the product's
+# payload as the build packed it, and the files of the first wheel. Every
+# extracted file is also compared with what Python's own reader gives for the
+# original archive.
 #
 #   tests/archive/check_real_zip.sh BUILD_DIR [ZIP...]
 #

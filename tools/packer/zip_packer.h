@@ -2,8 +2,8 @@
 // C++ with zlib, so it builds natively (the larkspan-pack tool) and into the
 // Windows test programs, which make their fixtures with it. The deflate encoder
 // is the caller's choice (Options::deflater): zlib's, which builds everywhere,
-// or libdeflate's (tools/packer/libdeflate_deflater.h), which only the native
-// build has and which the larkspan-pack tool uses.
+// or libdeflate's and Zopfli's (tools/packer/host_deflaters.h), which only the
+// native build has and which the larkspan-pack tool uses.
 //
 // The form: ZIP with standard central headers and end record, but every local
 // header starts with 50 55 55 04 instead of 50 4B 03 04. Items are stored or
