@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <atomic>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #include <immintrin.h>
@@ -262,9 +264,18 @@ Crc32Method ChooseMethod() noexcept { return Crc32Method::ZlibTable; }
 
 #endif
 
+// The method, chosen on the first call. Threads that race on the first call
+// each choose and store the same value, so no lock is needed (a guarded
+// static would bring in the C++ runtime's thread library).
+std::atomic<int> g_chosenMethod{-1};
+
 Crc32Method Method() noexcept {
-    static const Crc32Method chosen = ChooseMethod();
-    return chosen;
+    int chosen = g_chosenMethod.load(std::memory_order_relaxed);
+    if (chosen < 0) {
+        chosen = static_cast<int>(ChooseMethod());
+        g_chosenMethod.store(chosen, std::memory_order_relaxed);
+    }
+    return static_cast<Crc32Method>(chosen);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 //   make_archive small OUT COUNT            COUNT small text files in 100 folders
 //   make_archive setup OUT PROGRAM [MIB]    PROGRAM as item 0, then MIB MiB (default 128)
 //                                           of mixed items and a licence
+//   make_archive program OUT PROGRAM        PROGRAM as the only item
 //
 // Layout file OUT.layout, one line per item:
 //   <method> <data offset> <compressed size> <uncompressed size> <crc32 hex> <name>
@@ -144,7 +145,9 @@ bool WriteArchive(const std::string& path, const std::vector<packer::Item>& item
 }
 
 int Usage() {
-    std::fputs("usage: make_archive large OUT [MIB] | small OUT COUNT | setup OUT PROGRAM [MIB]\n", stderr);
+    std::fputs(
+        "usage: make_archive large OUT [MIB] | small OUT COUNT | setup OUT PROGRAM [MIB] | program OUT PROGRAM\n",
+        stderr);
     return 2;
 }
 
@@ -169,7 +172,7 @@ int main(int argc, char** argv) {
             std::snprintf(name, sizeof name, "small/d%02lu/file%05lu.txt", i % 100, i);
             items.push_back(MakeItem(name, TextData(random, 200 + random.Below(3800)), packer::Method::Deflate));
         }
-    } else if (what == "setup") {
+    } else if (what == "setup" || what == "program") {
         if (argc < 4) return Usage();
         std::optional<support::Bytes> program = support::ReadWholeFile(argv[3]);
         if (!program) {
@@ -177,16 +180,18 @@ int main(int argc, char** argv) {
             return 1;
         }
         items.push_back(MakeItem("BenchProgram.exe", std::move(*program), packer::Method::Deflate));
-        const std::uint64_t mib = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 128;
-        Random random(0x53455455);  // "SETU"
-        std::uint64_t total = 0;
-        AddMixedItems(items, random, mib << 20, 0, total);
-        Random licence(0x4C494345);
-        std::vector<std::uint8_t> text = TextData(licence, 12000);
-        const std::string head = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\\f0\\fs18 ";
-        text.insert(text.begin(), head.begin(), head.end());
-        text.push_back('}');
-        items.push_back(MakeItem("License.rtf", std::move(text), packer::Method::Deflate));
+        if (what == "setup") {
+            const std::uint64_t mib = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 128;
+            Random random(0x53455455);  // "SETU"
+            std::uint64_t total = 0;
+            AddMixedItems(items, random, mib << 20, 0, total);
+            Random licence(0x4C494345);
+            std::vector<std::uint8_t> text = TextData(licence, 12000);
+            const std::string head = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\\f0\\fs18 ";
+            text.insert(text.begin(), head.begin(), head.end());
+            text.push_back('}');
+            items.push_back(MakeItem("License.rtf", std::move(text), packer::Method::Deflate));
+        }
     } else {
         return Usage();
     }

@@ -1,10 +1,15 @@
 #!/bin/sh
-# Builds the benchmark programs, archives and setup (64-bit build, run under
+# Builds the benchmark programs, archives and setups (64-bit build, run under
 # Wine) and prints every figure: extraction against plain zlib, the small-file
-# archives, and the setup driven through its dialogs.
+# archives, the setup driven through its dialogs, and the moments after
+# Install of a setup whose payload is only its program item.
 #
-#   bench/run.sh [--reps N]
+#   bench/run.sh [--reps N] [--windows managed|unmanaged]
 #   bench/run.sh --download-size [--reps N]
+#
+# --windows overrides whether Wine hands the prefix's top-level windows to a
+# window manager (the test fixture makes them unmanaged on a display without
+# one, where a closing window would otherwise wait two seconds for it).
 #
 # --download-size prints only the download-size figures instead: a corpus of
 # real Windows PE files and texts from this machine's own packages (see
@@ -25,7 +30,18 @@ mode=all
 if [ "$1" = "--download-size" ]; then mode=download; shift; fi
 reps=5
 [ $mode = download ] && reps=3
-if [ "$1" = "--reps" ] && [ -n "$2" ]; then reps=$2; fi
+windows=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --reps) reps=$2; shift 2 ;;
+    --windows) windows=$2; shift 2 ;;
+    *) echo "usage: bench/run.sh [--download-size] [--reps N] [--windows managed|unmanaged]" >&2; exit 2 ;;
+    esac
+done
+case "$windows" in
+""|managed|unmanaged) ;;
+*) echo "bench/run.sh: --windows takes managed or unmanaged" >&2; exit 2 ;;
+esac
 
 if [ ! -x build/host/bin/larkspan-pack ]; then
     cmake -S tools -B build/host >/dev/null
@@ -105,12 +121,18 @@ mkdir -p "$work"
 export LARKSPAN_WINEPREFIX="$build/wineprefix"
 cmake/wine-fixture.sh start >/dev/null
 trap 'cmake/wine-fixture.sh stop >/dev/null 2>&1 || true' EXIT
+x11key='HKCU\Software\Wine\X11 Driver'
+case "$windows" in
+managed) cmake/wine-run.sh reg add "$x11key" /v Managed /d Y /f >/dev/null ;;
+unmanaged) cmake/wine-run.sh reg add "$x11key" /v Managed /d N /f >/dev/null ;;
+esac
 
 echo "== Machine"
 echo "date:  $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "cpu:   $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), nproc $(nproc)"
 echo "wine:  $(/usr/lib/wine/wine64 --version)"
 echo "build: $(x86_64-w64-mingw32-g++-posix -dumpversion 2>/dev/null || echo '?') (x86_64-w64-mingw32, Release)"
+echo "load:  $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the start"
 echo
 
 echo "== Extraction (extract_bench)"
@@ -122,6 +144,12 @@ if [ -n "$setup_bench" ]; then
     echo "== Setup (setup_bench, driven through its dialogs)"
     cmake/wine-run.sh "$setup_bench" "Z:$bench_setup" "Z:$setup_payload" "Z:$work/setup-destination" \
         "Z:$archive_tool" --reps "$reps"
+    echo
+    echo "== After Install (setup_bench --timeline, a setup whose payload is its program item alone)"
+    cmake/wine-run.sh "$setup_bench" --timeline "Z:$program_setup" "Z:$program_payload" \
+        "Z:$work/program-destination" --reps "$reps"
 else
     echo "== Setup: not built here (the setup program or the end-to-end driver is missing)"
 fi
+echo
+echo "load:  $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the end"

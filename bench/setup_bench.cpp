@@ -6,6 +6,12 @@
 //   - wall time of the copy: from the progress dialog being shown to it being
 //     gone (the dialog goes when the last item is written, before the launch),
 //     with the throughput over the payload's uncompressed bytes;
+//   - the moments after Install: main dialog hidden and destroyed, progress
+//     dialog shown, last item written (its file has its full size), progress
+//     dialog hidden and destroyed, the installed program's process created and
+//     ended (its own creation and exit times), final report shown; of these,
+//     Install to progress dialog shown and last item written to report, with
+//     the program's own run time beside it;
 //   - the process's peak working set (GetProcessMemoryInfo) at the final report;
 //   - in one more round, not counted in the others: how long the progress
 //     dialog takes to answer a message sent to it during the copy (what a
@@ -14,16 +20,23 @@
 //     extract`), less the tool's own start-up (a `list` of the same archive),
 //     as the yardstick of the copy.
 // Every figure is the median of N rounds (setup, tool extract, tool list,
-// interleaved).
+// interleaved). Under Wine it also says whether top-level windows are handed
+// to a window manager ("managed"), which decides whether closing a window waits
+// for one.
 //
 //   setup_bench SETUP.exe PAYLOAD DESTINATION ARCHIVE_TOOL.exe [--reps N]
+//   setup_bench --timeline SETUP.exe PAYLOAD DESTINATION [--reps N]
 // PAYLOAD is the archive inside the setup (its .layout file gives the sizes).
 // DESTINATION is emptied first and created, so that no question is asked.
+// --timeline only runs the setup through its dialogs and prints every moment
+// after Install of each run.
 #include "bench/bench_common.h"
 #include "tests/e2e/driver/e2e_driver.h"
+#include "common/unique_handle.h"
 
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -106,10 +119,78 @@ double HostCpuSeconds(const std::string& pid) {
     return static_cast<double>(utime + stime) / 100.0;
 }
 
+// Whether Wine hands this prefix's top-level windows to a window manager:
+// its X11 driver's "Managed" value, "Y" when it is not set.
+std::string WindowMode() {
+    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    if (ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr) {
+        return "Windows (a closing window waits for nothing)";
+    }
+    char value[16] = "";
+    DWORD size = sizeof value;
+    const LSTATUS status = ::RegGetValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", RRF_RT_REG_SZ,
+                                          nullptr, value, &size);
+    const bool unmanaged = status == ERROR_SUCCESS && (value[0] == 'N' || value[0] == 'n');
+    return unmanaged ? "unmanaged (Wine's X11 driver: Managed = N; closing a window waits for nobody)"
+                     : "managed (Wine's X11 driver: Managed not N; closing a window waits up to 2 s for the window "
+                       "manager's answer)";
+}
+
+// Ticks (100 ns) of the system clock, the clock of process creation and exit times.
+std::uint64_t SystemTicks() {
+    FILETIME now{};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    return support::Ticks(now);
+}
+
+// A process started by `parent`, opened so that its times stay readable after
+// it has ended; null when there is none (yet).
+HANDLE OpenChildProcess(DWORD parent) {
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    HANDLE child = nullptr;
+    for (BOOL more = ::Process32First(snapshot, &entry); more && child == nullptr;
+         more = ::Process32Next(snapshot, &entry)) {
+        if (entry.th32ParentProcessID == parent && entry.th32ProcessID != parent) {
+            child = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        }
+    }
+    ::CloseHandle(snapshot);
+    return child;
+}
+
+// True when the file exists with exactly this size.
+bool HasSize(const std::string& path, std::uint64_t size) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    return ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == size;
+}
+
 int Fail(const char* what) {
     std::fprintf(stderr, "setup_bench: %s\n", what);
     return 1;
 }
+
+// Moments after Install was pressed, in seconds; negative when not seen.
+struct Timeline {
+    double mainHidden = -1;
+    double mainGone = -1;
+    double progressShown = -1;
+    double lastItemWritten = -1;
+    double progressHidden = -1;
+    double progressGone = -1;
+    double programStarted = -1;  // its process's creation time
+    double programEnded = -1;    // its process's exit time
+    double reportShown = -1;
+};
+
+// The item the setup writes last, as the layout gives it.
+struct LastItem {
+    std::string name;
+    std::uint64_t size = 0;
+};
 
 // Figures of one run of the setup through its dialogs.
 struct SetupRun {
@@ -117,6 +198,7 @@ struct SetupRun {
     double startup = 0;  // process start to licence dialog shown
     double copy = 0;     // progress dialog shown to gone
     double installToReport = 0;
+    Timeline timeline;
     double peakWorkingSet = 0;  // MiB
     double peakCommit = 0;      // MiB
     std::uint64_t installed = 0;
@@ -127,7 +209,8 @@ struct SetupRun {
 
 // One run: licence, main dialog (watched for `watchSeconds` when not 0),
 // install into `destination`, final report.
-SetupRun RunSetup(const std::string& setupPath, const std::string& destination, double watchSeconds, bool probe) {
+SetupRun RunSetup(const std::string& setupPath, const std::string& destination, const LastItem& lastItem,
+                  double watchSeconds, bool probe) {
     SetupRun run;
     bench::RemoveTree(destination);
     ::CreateDirectoryA(destination.c_str(), nullptr);
@@ -177,20 +260,39 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
         Fail("could not type the destination");
         return run;
     }
+    const std::string lastItemPath = bench::JoinItemPath(destination, lastItem.name);
     e2e::PressButton(main, IDOK);
     const double pressed = bench::Now();
+    const std::uint64_t pressedTicks = SystemTicks();
+    Timeline& at = run.timeline;
     HWND progress = nullptr;
-    while (progress == nullptr && bench::Now() - pressed < kStageTimeoutMs / 1000.0) {
-        progress = e2e::FindProgressDialog(setup.processId());
-        if (progress == nullptr) ::Sleep(kPollMs);
-    }
-    const double copyStart = bench::Now();
-    if (!progress) {
-        Fail("the progress dialog did not appear");
-        return run;
-    }
-    while (::IsWindow(progress) && ::IsWindowVisible(progress) && bench::Now() - copyStart < kStageTimeoutMs / 1000.0) {
-        if (probe) {
+    HWND report = nullptr;
+    win32::UniqueHandle program;
+    // Everything is looked at without sending the setup a message; only the
+    // probing round sends the progress dialog one.
+    while (report == nullptr && bench::Now() - pressed < kStageTimeoutMs / 1000.0) {
+        // Each look is a request to the Wine server, which the setup needs for
+        // its own file calls: only what has not been seen yet is looked at.
+        const double t = bench::Now() - pressed;
+        if (at.mainHidden < 0 && !::IsWindowVisible(main)) at.mainHidden = t;
+        if (at.mainHidden >= 0 && at.mainGone < 0 && !::IsWindow(main)) at.mainGone = t;
+        if (progress == nullptr) {
+            progress = e2e::FindProgressDialog(setup.processId());
+            if (progress != nullptr) at.progressShown = t;
+        } else if (at.progressHidden < 0) {
+            if (!::IsWindowVisible(progress)) at.progressHidden = t;
+        } else if (at.progressGone < 0 && !::IsWindow(progress)) {
+            at.progressGone = t;
+        }
+        if (at.progressShown >= 0 && at.lastItemWritten < 0 && HasSize(lastItemPath, lastItem.size)) {
+            at.lastItemWritten = t;
+        }
+        if (at.lastItemWritten >= 0 && !program) program.reset(OpenChildProcess(setup.processId()));
+        if (at.progressHidden >= 0) {
+            report = e2e::FindMessageBox(setup.processId());
+            if (report != nullptr) at.reportShown = t;
+        }
+        if (probe && progress != nullptr && at.progressHidden < 0) {
             // A sent message is handled when the setup next drains its queue.
             constexpr UINT kAnswerTimeoutMs = 5000;
             DWORD_PTR result = 0;
@@ -199,13 +301,27 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
                 run.answers.push_back(bench::Now() - sent);
             }
             ::Sleep(3);
-        } else {
+        } else if (report == nullptr) {
             ::Sleep(kPollMs);
         }
     }
-    const double copyEnd = bench::Now();
-    HWND report = setup.WaitForMessageBox(kStageTimeoutMs);
-    const double reported = bench::Now();
+    if (at.progressShown < 0) {
+        Fail("the progress dialog did not appear");
+        return run;
+    }
+    if (program) {
+        FILETIME created, exited, kernel, user;
+        if (::GetProcessTimes(program.get(), &created, &exited, &kernel, &user)) {
+            auto since = [&](const FILETIME& time) {
+                return (static_cast<double>(support::Ticks(time)) - static_cast<double>(pressedTicks)) / 1e7;
+            };
+            at.programStarted = since(created);
+            if (::WaitForSingleObject(program.get(), 0) == WAIT_OBJECT_0) at.programEnded = since(exited);
+        }
+    }
+    const double copyStart = pressed + at.progressShown;
+    const double copyEnd = pressed + at.progressHidden;
+    const double reported = pressed + at.reportShown;
 
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
@@ -263,37 +379,122 @@ void PrintSeries(const char* label, const std::vector<double>& values, const cha
     std::printf(")\n");
 }
 
+// The two waits after Install that the user sees, per run: Install to the
+// progress dialog, and the last item written to the report, less the
+// installed program's own run (process created to ended), which the setup
+// waits for. A run where a moment was not seen adds nothing.
+struct Waits {
+    std::vector<double> installToProgress, lastItemToReport, programRun, lastItemToReportOwn;
+    void Add(const Timeline& at) {
+        if (at.progressShown >= 0) installToProgress.push_back(at.progressShown);
+        if (at.lastItemWritten < 0 || at.reportShown < 0) return;
+        lastItemToReport.push_back(at.reportShown - at.lastItemWritten);
+        if (at.programStarted < 0 || at.programEnded < 0) return;
+        programRun.push_back(at.programEnded - at.programStarted);
+        lastItemToReportOwn.push_back(at.reportShown - at.lastItemWritten - programRun.back());
+    }
+    void Print() const {
+        constexpr double kProgressTarget = 0.3;
+        constexpr double kReportTarget = 0.5;
+        PrintSeries("Install pressed to progress dialog shown:", installToProgress, "s", 3);
+        PrintSeries("last item written to final report:", lastItemToReport, "s", 3);
+        if (programRun.empty()) {
+            std::printf("  the program item's process was not seen\n");
+        } else {
+            PrintSeries("  of it the program item's own run:", programRun, "s", 3);
+            PrintSeries("  the rest (the setup's and the system's):", lastItemToReportOwn, "s", 3);
+        }
+        const double progress = bench::Median(installToProgress);
+        std::printf("Install -> progress dialog = %.3f s   target <= %.1f s   %s\n", progress, kProgressTarget,
+                    progress <= kProgressTarget ? "met" : "MISSED");
+        if (!lastItemToReportOwn.empty()) {
+            const double rest = bench::Median(lastItemToReportOwn);
+            std::printf("last item -> report, less the program's run = %.3f s   target <= %.1f s   %s\n", rest,
+                        kReportTarget, rest <= kReportTarget ? "met" : "MISSED");
+        }
+    }
+};
+
+// --timeline: the setup through its dialogs `reps` times, every moment after
+// Install printed per run.
+int RunTimeline(const std::string& setupPath, const std::string& destination, const LastItem& lastItem, int reps) {
+    std::printf("moments after Install pressed, in seconds (- not seen):\n");
+    std::printf("%-4s %8s %8s %8s %8s %8s %8s %8s %8s %8s\n", "run", "main", "main", "progress", "last", "progress",
+                "progress", "program", "program", "report");
+    std::printf("%-4s %8s %8s %8s %8s %8s %8s %8s %8s %8s\n", "", "hidden", "gone", "shown", "item", "hidden", "gone",
+                "started", "ended", "shown");
+    Waits waits;
+    for (int r = 0; r < reps; ++r) {
+        const SetupRun run = RunSetup(setupPath, destination, lastItem, 0.0, false);
+        if (!run.ok) {
+            std::printf("run %d failed (report \"%s\")\n", r + 1, run.report.c_str());
+            return 1;
+        }
+        const Timeline& at = run.timeline;
+        std::printf("%-4d", r + 1);
+        for (double moment : {at.mainHidden, at.mainGone, at.progressShown, at.lastItemWritten, at.progressHidden,
+                              at.progressGone, at.programStarted, at.programEnded, at.reportShown}) {
+            if (moment < 0) {
+                std::printf(" %8s", "-");
+            } else {
+                std::printf(" %8.3f", moment);
+            }
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+        waits.Add(at);
+    }
+    waits.Print();
+    std::fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 5) {
-        std::fputs("usage: setup_bench SETUP.exe PAYLOAD DESTINATION ARCHIVE_TOOL.exe [--reps N]\n", stderr);
+    const bool timeline = argc >= 2 && std::strcmp(argv[1], "--timeline") == 0;
+    if (timeline) {
+        --argc;
+        ++argv;
+    }
+    if (argc < (timeline ? 4 : 5)) {
+        std::fputs(
+            "usage: setup_bench SETUP.exe PAYLOAD DESTINATION ARCHIVE_TOOL.exe [--reps N]\n"
+            "       setup_bench --timeline SETUP.exe PAYLOAD DESTINATION [--reps N]\n",
+            stderr);
         return 2;
     }
+    const int repsAt = timeline ? 4 : 5;
     int reps = 5;
-    if (argc >= 7 && std::strcmp(argv[5], "--reps") == 0) reps = std::max(1, std::atoi(argv[6]));
+    if (argc >= repsAt + 2 && std::strcmp(argv[repsAt], "--reps") == 0) reps = std::max(1, std::atoi(argv[repsAt + 1]));
     const std::string setupPath = e2e::WindowsPath(argv[1]);
     const std::string payloadPath = e2e::WindowsPath(argv[2]);
     const std::vector<bench::LayoutItem> layout = bench::ReadLayout(argv[2]);
+    if (layout.empty()) return Fail("the payload's layout file cannot be read");
     std::uint64_t payloadBytes = 0;
     for (const bench::LayoutItem& item : layout) payloadBytes += item.uncompressedSize;
+    const LastItem lastItem{layout.back().name, layout.back().uncompressedSize};
     const std::string destination = argv[3];
-    const std::string toolDestination = destination + "-tool";
-    const std::string tool = e2e::WindowsPath(argv[4]);
 
     WIN32_FILE_ATTRIBUTE_DATA setupFile{};
     ::GetFileAttributesExA(setupPath.c_str(), GetFileExInfoStandard, &setupFile);
     std::printf("setup: %s, %.1f MiB file; payload %zu items, %.1f MiB uncompressed\n", argv[1],
                 static_cast<double>(setupFile.nFileSizeLow) / 1048576.0, layout.size(),
                 static_cast<double>(payloadBytes) / 1048576.0);
+    std::printf("windows: %s\n", WindowMode().c_str());
+    if (timeline) return RunTimeline(setupPath, destination, lastItem, reps);
+
+    const std::string toolDestination = destination + "-tool";
+    const std::string tool = e2e::WindowsPath(argv[4]);
     std::printf("rounds: %d, each: the setup through its dialogs, the tool's extract, the tool's list\n", reps);
     std::fflush(stdout);
 
     std::vector<double> startup, copy, installToReport, workingSet, commit, toolExtract, toolList;
+    Waits waits;
     SetupRun last;
     bool failed = false;
     for (int r = 0; r < reps && !failed; ++r) {
-        const SetupRun run = RunSetup(setupPath, destination, r == 0 ? 10.0 : 0.0, false);
+        const SetupRun run = RunSetup(setupPath, destination, lastItem, r == 0 ? 10.0 : 0.0, false);
         if (!run.ok || run.installed != payloadBytes) {
             std::printf("round %d: setup run failed (installed %llu of %llu bytes, report \"%s\")\n", r + 1,
                         static_cast<unsigned long long>(run.installed), static_cast<unsigned long long>(payloadBytes),
@@ -304,6 +505,7 @@ int main(int argc, char** argv) {
         startup.push_back(run.startup);
         copy.push_back(run.copy);
         installToReport.push_back(run.installToReport);
+        waits.Add(run.timeline);
         workingSet.push_back(run.peakWorkingSet);
         commit.push_back(run.peakCommit);
         last = run;
@@ -324,7 +526,7 @@ int main(int argc, char** argv) {
         toolList.push_back(list);
     }
     if (failed) return 1;
-    const SetupRun probed = RunSetup(setupPath, destination, 0.0, true);
+    const SetupRun probed = RunSetup(setupPath, destination, lastItem, 0.0, true);
     if (!probed.ok) return Fail("the probed round failed");
 
     std::vector<double> toolNet;
@@ -337,6 +539,7 @@ int main(int argc, char** argv) {
     std::printf("%-44s %8.1f MB/s of uncompressed output\n", "  copy throughput:", mb / copySeconds);
     PrintSeries("Install pressed to final report:", installToReport, "s", 3);
     std::printf("%-44s (copy, launch of the program item, report)\n", "");
+    waits.Print();
     PrintSeries("peak working set:", workingSet, "MiB", 1);
     PrintSeries("peak commit:", commit, "MiB", 1);
     PrintSeries("larkspan-archive extract, whole process:", toolExtract, "s", 3);

@@ -99,7 +99,9 @@ function(larkspan_add_setup target)
     endif()
 
     add_executable(${target} WIN32 ${payload_sources} $<TARGET_OBJECTS:larkspan_resources> $<TARGET_OBJECTS:larkspan_setup_entry>)
-    target_link_libraries(${target} PRIVATE larkspan_setup_core)
+    # Linked as the product is wherever the variant is made (section garbage
+    # collection among others).
+    target_link_libraries(${target} PRIVATE larkspan_setup_core larkspan_product_flags)
     larkspan_strip_release(${target})
     # Sections start on page boundaries in the file as in memory, so that a
     # loader that maps the image straight from the file can (Wine does, and

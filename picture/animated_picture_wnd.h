@@ -12,6 +12,7 @@
 #include <olectl.h>
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "common/com_ref.h"
@@ -99,7 +100,7 @@ public:
     [[nodiscard]] static bool IsGifStream(const BYTE* bytes, DWORD size) noexcept;
 
     // Read-only inspection (makers' tool and tests).
-    [[nodiscard]] DWORD FrameCount() const noexcept { return static_cast<DWORD>(frames_.size()); }
+    [[nodiscard]] DWORD FrameCount() const noexcept { return frameCount_; }
     [[nodiscard]] const GifFrame& Frame(DWORD index) const noexcept { return frames_[index]; }
     [[nodiscard]] HDC SurfaceDc() const noexcept { return surface_.dc.get(); }
     [[nodiscard]] int PictureWidth() const noexcept { return pictureWidth_; }
@@ -120,7 +121,7 @@ public:
     // same steps the thread takes, only without waiting. A still picture is drawn as Play
     // draws it (step 0 only). False when nothing is loaded or a thread runs.
     [[nodiscard]] bool DrawFramesThrough(DWORD index) noexcept;
-    // Walks a stream without loading it.
+    // Walks a stream without loading it (library larkspan_picture_inspect).
     [[nodiscard]] GifStreamLayout InspectGifStream(const BYTE* bytes, DWORD size) noexcept;
 
 protected:
@@ -179,8 +180,10 @@ private:
     DWORD position_ = 0;
     DWORD globalTableSize_ = 0;
 
-    // Load results.
-    std::vector<GifFrame> frames_;
+    // Load results: frameCount_ decoded frames in room for frameSlots_.
+    std::unique_ptr<GifFrame[]> frames_;
+    DWORD frameCount_ = 0;
+    DWORD frameSlots_ = 0;
     win32::ComRef<IPicture> picture_;
     bool isGif_ = false;
     int pictureWidth_ = 0;

@@ -35,7 +35,7 @@ DWORD CAnimatedPictureWnd::FrameWaitMs(DWORD delay) noexcept {
     return delay * kDelayUnitMs;  // unsigned 32-bit product, as the frame asks
 }
 
-bool CAnimatedPictureWnd::HasAnimation() const noexcept { return isGif_ && frames_.size() > 1; }
+bool CAnimatedPictureWnd::HasAnimation() const noexcept { return isGif_ && frameCount_ > 1; }
 
 bool CAnimatedPictureWnd::PrepareBuffer(int width, int height) noexcept {
     HWND window = m_hWnd;
@@ -95,7 +95,9 @@ void CAnimatedPictureWnd::StopThread() noexcept {
 void CAnimatedPictureWnd::Stop() noexcept {
     StopThread();
     picture_.reset();
-    std::vector<GifFrame>().swap(frames_);  // releases every frame's picture
+    frames_.reset();  // releases every frame's picture
+    frameCount_ = 0;
+    frameSlots_ = 0;
     {
         win32::CriticalSectionLock lock(surfaceLock_);
         ReleaseSurface();
@@ -135,7 +137,7 @@ COLORREF CAnimatedPictureWnd::SurfacePixel(int x, int y) noexcept {
 
 // Applies the disposal method of frame index once its delay is over.
 void CAnimatedPictureWnd::DisposeFrame(DWORD index) noexcept {
-    if (index >= frames_.size()) return;
+    if (index >= frameCount_) return;
     const GifFrame& frame = frames_[index];
     win32::CriticalSectionLock lock(surfaceLock_);
     if (!surface_) return;
@@ -155,7 +157,7 @@ void CAnimatedPictureWnd::DisposeFrame(DWORD index) noexcept {
 // Returns true when something was drawn that the window should show.
 bool CAnimatedPictureWnd::DrawCurrentFrame() noexcept {
     const DWORD index = currentFrame_.load();
-    if (index >= frames_.size()) return false;
+    if (index >= frameCount_) return false;
     const GifFrame& frame = frames_[index];
     bool rendered = false;
     {
@@ -180,7 +182,7 @@ bool CAnimatedPictureWnd::DrawCurrentFrame() noexcept {
 
 void CAnimatedPictureWnd::AdvanceFrame() noexcept {
     DWORD next = currentFrame_.load() + 1;
-    if (next >= frames_.size()) next = 0;
+    if (next >= frameCount_) next = 0;
     currentFrame_.store(next);
 }
 
@@ -203,7 +205,7 @@ void CAnimatedPictureWnd::RunAnimation() noexcept {
 // then leaves the frame to be disposed of when play resumes.
 bool CAnimatedPictureWnd::PlayStep(FrameTiming timing) noexcept {
     const DWORD index = currentFrame_.load();
-    if (index < frames_.size() && frames_[index].picture) {
+    if (index < frameCount_ && frames_[index].picture) {
         if (DrawCurrentFrame()) InvalidateWindow();
         if (timing == FrameTiming::WaitOutDelay) {
             if (stopRequested_.load()) return false;

@@ -107,11 +107,10 @@ BOOL CAnimatedPictureWnd::LoadFromMemory(HGLOBAL block, DWORD size) noexcept {
         return LoadStill(block, size, true);
     }
 
-    try {
-        frames_.reserve(count);
-    } catch (const std::bad_alloc&) {
-        return FALSE;
-    }
+    // One place for every frame the walk counted: decoding allocates no more.
+    frames_.reset(new (std::nothrow) GifFrame[count]);
+    if (!frames_) return FALSE;
+    frameSlots_ = count;
     return LoadFrames();
 }
 
@@ -148,14 +147,12 @@ BOOL CAnimatedPictureWnd::LoadFrames() noexcept {
         if (!HasColourTable(values)) continue;
         win32::ComRef<IPicture> decoded = DecodePicture(frameStream.release(), streamSize, true);
         if (!decoded) continue;
-        try {
-            frames_.push_back(GifFrame{std::move(decoded), values.width, values.height, values.left, values.top,
-                                       values.delay, values.disposal});
-        } catch (const std::bad_alloc&) {
-            break;  // keep the frames decoded so far
-        }
+        frames_[frameCount_++] = GifFrame{std::move(decoded), values.width, values.height,  values.left,
+                                          values.top,         values.delay, values.disposal};
+        // The extraction walks as the count did, so it finds no more frames.
+        if (frameCount_ == frameSlots_) break;
     }
-    if (frames_.empty()) return FALSE;
+    if (frameCount_ == 0) return FALSE;
     return PrepareBuffer(pictureWidth_, pictureHeight_) ? TRUE : FALSE;
 }
 
@@ -192,41 +189,4 @@ win32::UniqueGlobal CAnimatedPictureWnd::ExtractFrame(DWORD& streamSize, FrameVa
     out[head + values.extent] = kGifTrailer;
     streamSize = static_cast<DWORD>(total);
     return block;
-}
-
-GifStreamLayout CAnimatedPictureWnd::InspectGifStream(const BYTE* bytes, DWORD size) noexcept {
-    GifStreamLayout layout;
-    if (data_ != nullptr || !IsGifStream(bytes, size)) return layout;
-    layout.isGif = true;
-    const DWORD savedTable = globalTableSize_;
-    const DWORD savedPosition = position_;
-    data_ = bytes;
-    dataSize_ = size;
-    DWORD width = 0;
-    DWORD height = 0;
-    if (ReadScreenDescriptor(width, height)) {
-        layout.screenWidth = width;
-        layout.screenHeight = height;
-        layout.globalTableSize = globalTableSize_;
-        layout.frameCount = CountFrames();
-        RewindToFirstBlock();
-        try {
-            for (;;) {
-                DWORD streamSize = 0;
-                FrameValues values{};
-                const win32::UniqueGlobal frameStream = ExtractFrame(streamSize, values);
-                if (!frameStream) break;
-                const BYTE* bytesOut = static_cast<const BYTE*>(frameStream.get());
-                layout.frames.push_back(GifFrameLayout{
-                    values.offset, values.extent, streamSize, values.width, values.height, values.left, values.top,
-                    values.delay, values.disposal, std::vector<BYTE>(bytesOut, bytesOut + streamSize)});
-            }
-        } catch (const std::bad_alloc&) {
-        }
-    }
-    data_ = nullptr;
-    dataSize_ = 0;
-    globalTableSize_ = savedTable;
-    position_ = savedPosition;
-    return layout;
 }

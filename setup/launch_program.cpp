@@ -2,10 +2,9 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
 #include "resources/resource_ids.h"
 #include "setup/format_last_error.h"
+#include "setup/report_text.h"
 #include "setup/setup_state.h"
 #include "common/unique_handle.h"
 
@@ -16,8 +15,9 @@ constexpr DWORD kRegistrationWaitMs = 20000;
 }  // namespace
 
 bool LaunchInstalledProgram() noexcept {
-    char commandLine[512];
-    std::snprintf(commandLine, sizeof(commandLine), "\"%s\" /Install", g_setup.programPath);
+    // Room for the longest program path: the command line is never cut.
+    char commandLine[kPathChars + 16];
+    FormatWithInsert(commandLine, sizeof(commandLine), "\"%s\" /Install", g_setup.programPath);
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};

@@ -120,20 +120,16 @@ DWORD CALLBACK LicenseStreamRead(DWORD_PTR, LPBYTE destination, LONG capacity, L
 }
 
 INT_PTR CALLBACK LicenseDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) noexcept {
-    try {
-        switch (message) {
-            case WM_INITDIALOG:
-                return OnLicenseDialogInit(dialog);
-            case WM_COMMAND:
-                return OnLicenseCommand(dialog, LOWORD(wParam));
-            case WM_DESTROY:
-                ReleaseDialogSmallIcon(dialog);
-                return FALSE;
-            default:
-                return FALSE;
-        }
-    } catch (...) {
-        return FALSE;
+    switch (message) {
+        case WM_INITDIALOG:
+            return OnLicenseDialogInit(dialog);
+        case WM_COMMAND:
+            return OnLicenseCommand(dialog, LOWORD(wParam));
+        case WM_DESTROY:
+            ReleaseDialogSmallIcon(dialog);
+            return FALSE;
+        default:
+            return FALSE;
     }
 }
 

@@ -198,30 +198,22 @@ int BrowseWithAllocator(HWND owner, char* path, IMalloc* allocator) noexcept {
 }  // namespace
 
 int BrowseForFolder(HWND owner, char* path) noexcept {
-    try {
-        // The browser's new dialog style needs COM on this thread.
-        const win32::ComApartment apartment;
-        win32::ComRef<IMalloc> allocator;
-        if (FAILED(::SHGetMalloc(allocator.put())) || !allocator) return 0;
-        return BrowseWithAllocator(owner, path, allocator.get());
-    } catch (...) {
-        return 0;
-    }
+    // The browser's new dialog style needs COM on this thread.
+    const win32::ComApartment apartment;
+    win32::ComRef<IMalloc> allocator;
+    if (FAILED(::SHGetMalloc(allocator.put())) || !allocator) return 0;
+    return BrowseWithAllocator(owner, path, allocator.get());
 }
 
 INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) noexcept {
-    try {
-        switch (message) {
-            case WM_INITDIALOG:
-                return OnSetupDialogInit(dialog);
-            case WM_COMMAND:
-                return OnSetupCommand(dialog, LOWORD(wParam));
-            case WM_DESTROY:
-                return OnSetupDialogDestroy(dialog);
-            default:
-                return FALSE;
-        }
-    } catch (...) {
-        return FALSE;
+    switch (message) {
+        case WM_INITDIALOG:
+            return OnSetupDialogInit(dialog);
+        case WM_COMMAND:
+            return OnSetupCommand(dialog, LOWORD(wParam));
+        case WM_DESTROY:
+            return OnSetupDialogDestroy(dialog);
+        default:
+            return FALSE;
     }
 }

@@ -2,7 +2,12 @@
 //
 //   larkspan-pestamp FILE           stamp the checksum in place (exit 0, or 1 on failure)
 //   larkspan-pestamp --check FILE   exit 0 when the stored checksum is non-zero and correct, else 1
+//   larkspan-pestamp --sizes FILE...
+//                                   prints the file's size, its sections' sizes in the file, the sizes of
+//                                   the payload (RCDATA 118) and the animation (GIF 506), and the file's
+//                                   size without the two: the part of a setup that is the program itself
 #include "tools/pechecksum/pe_checksum.h"
+#include "tools/pechecksum/pe_sizes.h"
 
 #include <cstdio>
 #include <fstream>
@@ -20,13 +25,58 @@ bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
 }
 
 int Usage() {
-    std::fputs("usage: larkspan-pestamp FILE\n       larkspan-pestamp --check FILE\n", stderr);
+    std::fputs(
+        "usage: larkspan-pestamp FILE\n       larkspan-pestamp --check FILE\n"
+        "       larkspan-pestamp --sizes FILE...\n",
+        stderr);
     return 1;
+}
+
+// The resources that are not the program: the payload and the animation.
+constexpr std::uint16_t kRcData = 10;
+constexpr std::uint16_t kPayloadId = 118;
+constexpr std::uint16_t kAnimationId = 506;
+
+void PrintSize(const char* label, std::uint64_t bytes) {
+    std::printf("  %-34s %10llu\n", label, static_cast<unsigned long long>(bytes));
+}
+
+int PrintSizes(const char* path) {
+    std::vector<std::uint8_t> image;
+    if (!ReadWhole(path, image)) {
+        std::fprintf(stderr, "larkspan-pestamp: cannot read %s\n", path);
+        return 1;
+    }
+    const std::vector<pechecksum::SectionSize> sections = pechecksum::SectionSizes(image);
+    pechecksum::ResourceType rcData;
+    rcData.id = kRcData;
+    pechecksum::ResourceType gif;
+    gif.name = "GIF";
+    const auto payload = pechecksum::ResourceBytes(image, rcData, kPayloadId);
+    const auto animation = pechecksum::ResourceBytes(image, gif, kAnimationId);
+    if (sections.empty() || !payload || !animation) {
+        std::fprintf(stderr, "larkspan-pestamp: %s is not a PE file, or its resources cannot be read\n", path);
+        return 1;
+    }
+    std::printf("%s\n", path);
+    PrintSize("file", image.size());
+    for (const pechecksum::SectionSize& section : sections) {
+        PrintSize(("section " + section.name).c_str(), section.fileBytes);
+    }
+    PrintSize("resource RCDATA 118 (payload)", *payload);
+    PrintSize("resource GIF 506 (animation)", *animation);
+    PrintSize("without payload and animation", image.size() - *payload - *animation);
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 3 && std::string(argv[1]) == "--sizes") {
+        int status = 0;
+        for (int i = 2; i < argc; ++i) status |= PrintSizes(argv[i]);
+        return status;
+    }
     if (argc == 3 && std::string(argv[1]) == "--check") {
         std::vector<std::uint8_t> image;
         if (!ReadWhole(argv[2], image)) {

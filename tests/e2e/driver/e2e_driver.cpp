@@ -176,13 +176,14 @@ IconKind RecogniseIcon(HWND box) {
 
 namespace {
 
-struct ProgressSearch {
+// A top-level window of one process, looked for without sending it a message.
+struct WindowSearch {
     DWORD processId;
     HWND found;
 };
 
 BOOL CALLBACK MatchProgressDialog(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<ProgressSearch*>(context);
+    auto* search = reinterpret_cast<WindowSearch*>(context);
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);
     if (owner != search->processId || !::IsWindowVisible(window) || !::GetDlgItem(window, kProgressFile)) return TRUE;
@@ -190,11 +191,26 @@ BOOL CALLBACK MatchProgressDialog(HWND window, LPARAM context) {
     return FALSE;
 }
 
+BOOL CALLBACK MatchMessageBox(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId || !::IsWindowVisible(window) || !IsMessageBox(window)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 }  // namespace
 
 HWND FindProgressDialog(DWORD processId) noexcept {
-    ProgressSearch search{processId, nullptr};
+    WindowSearch search{processId, nullptr};
     ::EnumWindows(MatchProgressDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND FindMessageBox(DWORD processId) {
+    WindowSearch search{processId, nullptr};
+    ::EnumWindows(MatchMessageBox, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -149,6 +149,8 @@ inline constexpr int kProgressFile = 1003;
 // process, found without sending it a message: the setup takes its messages
 // only every few milliseconds while it copies. Null when there is none.
 [[nodiscard]] HWND FindProgressDialog(DWORD processId) noexcept;
+// A visible message box of the process, found the same way; null when there is none.
+[[nodiscard]] HWND FindMessageBox(DWORD processId);
 
 // Polling period of every wait.
 constexpr DWORD kPollMs = 25;
