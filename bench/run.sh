@@ -14,8 +14,9 @@
 # --download-size prints only the download-size figures instead: a corpus of
 # real Windows PE files and texts from this machine's own packages (see
 # MakeCorpus below) packed with each encoder of the packer (larkspan-pack-bench,
-# median of 3 runs unless --reps), then packed by larkspan-pack as a payload is
-# and extracted again through the setup's reader (larkspan-archive under Wine).
+# median of 3 runs unless --reps, one run for those with Zopfli: about ten
+# minutes in all), then packed by larkspan-pack as a payload is and extracted
+# again through the setup's reader (larkspan-archive under Wine).
 #
 # Environment: LARKSPAN_BENCH_BUILD (build folder, default build/bench),
 # LARKSPAN_BENCH_WORK (scratch folder for extracted files, default
@@ -89,7 +90,7 @@ if [ $mode = download ]; then
     echo "date:   $(date -u '+%Y-%m-%d %H:%M UTC')"
     echo "cpu:    $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), nproc $(nproc), load $(cut -d' ' -f1-3 /proc/loadavg)"
     echo "from:   $(dpkg-query -W -f '${Package} ${Version}; ' libwine gcc-mingw-w64-i686-posix-runtime \
-        gcc-mingw-w64-x86-64-posix-runtime mingw-w64-i686-dev libz-mingw-w64 libdeflate0 zlib1g 2>/dev/null |
+        gcc-mingw-w64-x86-64-posix-runtime mingw-w64-i686-dev libz-mingw-w64 libdeflate0 libzopfli1 zlib1g 2>/dev/null |
         sed 's/; $//')"
     echo "corpus: $(echo "$items" | wc -l) files, $(cd "$work/corpus" && cat $items | wc -c) bytes, sha256 of the files in" \
         "name order $(cd "$work/corpus" && cat $items | sha256sum | cut -c1-16)..."
