@@ -8,7 +8,7 @@
 namespace larkspan {
 namespace {
 
-constexpr int kSwitchChars = 16;
+constexpr int kSwitchChars = 32;
 
 bool IsBlank(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 

@@ -5,12 +5,20 @@
 #include "common/unique_handle.h"
 #include "common/path_text.h"
 
+#include <zlib.h>
+
 namespace larkspan {
 namespace {
 
 constexpr char kFilePrefix[] = "File: ";
 constexpr int kFilePrefixChars = sizeof kFilePrefix - 1;
-constexpr int kLineChars = MAX_PATH + 64;  // a file line: prefix, size, blank, name, line break
+constexpr char kCrcPrefix[] = "crc32:";
+constexpr DWORD kCrcPrefixChars = sizeof kCrcPrefix - 1;
+constexpr DWORD kCrcDigits = 8;
+constexpr char kHeader[] = LARKSPAN_APP_TITLE " ";
+constexpr int kHeaderChars = sizeof kHeader - 1;
+constexpr int kLineChars = MAX_PATH + 64;  // a file line: prefix, size, checksum, name, line break
+constexpr DWORD kChecksumChunk = 16 * 1024;
 
 [[nodiscard]] bool WriteText(HANDLE file, const char* text, int length) noexcept {
     DWORD written = 0;
@@ -71,6 +79,23 @@ bool FileSize(const char* path, ULONGLONG& size) noexcept {
     return true;
 }
 
+bool FileChecksum(HANDLE file, ULONGLONG& size, std::uint32_t& crc) noexcept {
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
+    unsigned char chunk[kChecksumChunk];
+    uLong value = ::crc32(0, nullptr, 0);
+    size = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file, chunk, kChecksumChunk, &read, nullptr)) return false;
+        if (read == 0) break;
+        value = ::crc32(value, chunk, read);
+        size += read;
+    }
+    crc = static_cast<std::uint32_t>(value);
+    return true;
+}
+
 bool IsSafeStoredName(const char* name) noexcept {
     if (name == nullptr || name[0] == '\0' || win32::IsPathSeparator(name[0])) return false;
     int partStart = 0;
@@ -103,25 +128,96 @@ bool WriteInstallationRecord(const char* folder, ULONGLONG& totalBytes) noexcept
                              now.wSecond);
     if (!WriteText(file.get(), line, length)) return false;
     static constexpr char kExplanation[] =
-        "Files placed by the setup, with their sizes; \"Larkspan.exe /Uninstall\" removes those still unchanged:\r\n";
+        "Files placed by the setup, with their sizes and CRC-32; \"Larkspan.exe /Uninstall\" removes those still "
+        "unchanged:\r\n";
     if (!WriteText(file.get(), kExplanation, sizeof kExplanation - 1)) return false;
 
     totalBytes = 0;
     for (const char* name : kPayloadNames) {
         char itemPath[MAX_PATH];
         ULONGLONG size = 0;
+        std::uint32_t crc = 0;
         // An item that is not there was not placed: it is not recorded, so
         // that a file of the same name made later is never removed.
         if (!JoinPath(itemPath, folder, name) || !FileSize(itemPath, size)) continue;
+        win32::UniqueFile item(::CreateFileA(itemPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!item || !FileChecksum(item.get(), size, crc)) return false;
         totalBytes += size;
         ::lstrcpyA(line, kFilePrefix);
         length = kFilePrefixChars;
         length += FormatSize(line + length, size);
-        length += ::wsprintfA(line + length, " %s\r\n", name);
+        length += ::wsprintfA(line + length, " %s%08lX %s\r\n", kCrcPrefix, static_cast<unsigned long>(crc), name);
         if (!WriteText(file.get(), line, length)) return false;
     }
     return true;
 }
+
+namespace {
+
+[[nodiscard]] int HexValue(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// A file line after its prefix: size, blank, the checksum and a blank where
+// the record has them, and a safe name.
+[[nodiscard]] bool ParseFileLine(const char* line, DWORD lineLength, RecordedFile& file) noexcept {
+    DWORD at = 0;
+    ULONGLONG size = 0;
+    bool digits = false;
+    constexpr ULONGLONG kSizeLimit = 0xFFFFFFFFFFull;  // far above any item; keeps the sum from overflowing
+    while (at < lineLength && line[at] >= '0' && line[at] <= '9' && size <= kSizeLimit) {
+        size = size * 10 + static_cast<ULONGLONG>(line[at] - '0');
+        digits = true;
+        ++at;
+    }
+    if (!digits || size > kSizeLimit || at >= lineLength || line[at] != ' ') return false;
+    ++at;
+    // A name never holds a colon, so a checksum is never taken for a name.
+    file.hasCrc = lineLength - at > kCrcPrefixChars + kCrcDigits &&
+                  ::CompareStringA(LOCALE_INVARIANT, 0, line + at, kCrcPrefixChars, kCrcPrefix, kCrcPrefixChars) ==
+                      CSTR_EQUAL;
+    file.crc = 0;
+    if (file.hasCrc) {
+        at += kCrcPrefixChars;
+        for (DWORD end = at + kCrcDigits; at < end; ++at) {
+            const int value = HexValue(line[at]);
+            if (value < 0) return false;
+            file.crc = (file.crc << 4) | static_cast<std::uint32_t>(value);
+        }
+        if (line[at] != ' ') return false;
+        ++at;
+    }
+    const DWORD nameLength = lineLength - at;
+    if (nameLength == 0 || nameLength >= MAX_PATH) return false;
+    ::lstrcpynA(file.name, line + at, static_cast<int>(nameLength) + 1);
+    file.size = size;
+    return IsSafeStoredName(file.name);
+}
+
+enum class LineKind { LineEnd, LineOther, LineFile, LineDamaged };
+
+// Reads the next line of the record; a file line into `file`.
+[[nodiscard]] LineKind NextLine(InstallationRecord& record, RecordedFile& file) noexcept {
+    if (record.cursor >= record.length) return LineKind::LineEnd;
+    const char* line = record.text + record.cursor;
+    DWORD end = record.cursor;
+    while (end < record.length && record.text[end] != '\n' && record.text[end] != '\r') ++end;
+    const DWORD lineLength = end - record.cursor;
+    while (end < record.length && (record.text[end] == '\n' || record.text[end] == '\r')) ++end;
+    record.cursor = end;
+    if (lineLength < static_cast<DWORD>(kFilePrefixChars) ||
+        ::CompareStringA(LOCALE_INVARIANT, 0, line, kFilePrefixChars, kFilePrefix, kFilePrefixChars) != CSTR_EQUAL) {
+        return LineKind::LineOther;
+    }
+    return ParseFileLine(line + kFilePrefixChars, lineLength - kFilePrefixChars, file) ? LineKind::LineFile
+                                                                                       : LineKind::LineDamaged;
+}
+
+}  // namespace
 
 bool ReadInstallationRecord(const char* folder, InstallationRecord& record) noexcept {
     char path[MAX_PATH];
@@ -138,43 +234,31 @@ bool ReadInstallationRecord(const char* folder, InstallationRecord& record) noex
     }
     record.text[read] = '\0';
     record.length = read;
+    if (read < static_cast<DWORD>(kHeaderChars) ||
+        ::CompareStringA(LOCALE_INVARIANT, 0, record.text, kHeaderChars, kHeader, kHeaderChars) != CSTR_EQUAL) {
+        return false;
+    }
+    // Every line is checked before any is used.
+    record.cursor = 0;
+    RecordedFile line;
+    for (LineKind kind; (kind = NextLine(record, line)) != LineKind::LineEnd;) {
+        if (kind == LineKind::LineDamaged) return false;
+    }
     record.cursor = 0;
     return true;
 }
 
 bool NextRecordedFile(InstallationRecord& record, RecordedFile& file) noexcept {
-    while (record.cursor < record.length) {
-        const char* line = record.text + record.cursor;
-        DWORD end = record.cursor;
-        while (end < record.length && record.text[end] != '\n' && record.text[end] != '\r') ++end;
-        const DWORD lineLength = end - record.cursor;
-        while (end < record.length && (record.text[end] == '\n' || record.text[end] == '\r')) ++end;
-        record.cursor = end;
-
-        if (lineLength <= static_cast<DWORD>(kFilePrefixChars) ||
-            ::CompareStringA(LOCALE_INVARIANT, 0, line, kFilePrefixChars, kFilePrefix, kFilePrefixChars) !=
-                CSTR_EQUAL) {
-            continue;
+    for (;;) {
+        switch (NextLine(record, file)) {
+            case LineKind::LineFile:
+                return true;
+            case LineKind::LineOther:
+                continue;
+            default:
+                return false;
         }
-        DWORD at = kFilePrefixChars;
-        ULONGLONG size = 0;
-        bool digits = false;
-        constexpr ULONGLONG kSizeLimit = 0xFFFFFFFFFFull;  // far above any item; keeps the sum from overflowing
-        while (at < lineLength && line[at] >= '0' && line[at] <= '9' && size <= kSizeLimit) {
-            size = size * 10 + static_cast<ULONGLONG>(line[at] - '0');
-            digits = true;
-            ++at;
-        }
-        if (!digits || size > kSizeLimit || at >= lineLength || line[at] != ' ') continue;
-        ++at;
-        const DWORD nameLength = lineLength - at;
-        if (nameLength == 0 || nameLength >= MAX_PATH) continue;
-        ::lstrcpynA(file.name, line + at, static_cast<int>(nameLength) + 1);
-        if (!IsSafeStoredName(file.name)) continue;
-        file.size = size;
-        return true;
     }
-    return false;
 }
 
 }  // namespace larkspan

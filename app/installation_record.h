@@ -1,10 +1,15 @@
 // Where the program lives, and the record of its installation: the text file
 // "Larkspan.installed" in the program's folder, which names the files that the
-// setup placed, each with its size as /Install found it. /Uninstall removes
-// exactly those files, and only while their size is unchanged.
+// setup placed, each with its size and CRC-32 as /Install found it:
+//   File: 38 crc32:1A2B3C4D docs\Guide.txt
+// /Uninstall removes exactly those files, and only while both are unchanged.
+// Records of earlier builds hold sizes only ("File: 38 docs\Guide.txt"); they
+// are read, and their files are kept, since nothing shows that they are unchanged.
 #pragma once
 
 #include <windows.h>
+
+#include <cstdint>
 
 namespace larkspan {
 
@@ -23,13 +28,18 @@ struct ProgramLocation {
 // The size of a file (not a folder); false when there is none.
 [[nodiscard]] bool FileSize(const char* path, ULONGLONG& size) noexcept;
 
+// Size and CRC-32 (zlib's) of an open file's contents from its start; false
+// when it cannot be read.
+[[nodiscard]] bool FileChecksum(HANDLE file, ULONGLONG& size, std::uint32_t& crc) noexcept;
+
 // A stored name that stays inside the folder: relative, no drive, no ".."
 // part, no empty part. A record is a file in a folder the user can write to,
 // so every name read back from it is checked before anything is removed.
 [[nodiscard]] bool IsSafeStoredName(const char* name) noexcept;
 
 // Writes the record: the product, version and time (UTC), then one line per
-// payload item found in the folder. `totalBytes` is the sum of their sizes.
+// payload item found in the folder, with its size and CRC-32. `totalBytes` is
+// the sum of their sizes.
 [[nodiscard]] bool WriteInstallationRecord(const char* folder, ULONGLONG& totalBytes) noexcept;
 
 // The record as read back, walked one recorded file at a time.
@@ -42,10 +52,15 @@ struct InstallationRecord {
 struct RecordedFile {
     char name[MAX_PATH] = {};
     ULONGLONG size = 0;
+    std::uint32_t crc = 0;
+    bool hasCrc = false;  // false in a record of an earlier build
 };
-// False when there is no record, it cannot be read or is larger than the limit.
+// False when there is no record, it cannot be read, is larger than the limit,
+// or is damaged: its first line does not name the product, or a file line is
+// not well formed or names a path that leaves the folder. Nothing is removed
+// on a record that is not whole.
 [[nodiscard]] bool ReadInstallationRecord(const char* folder, InstallationRecord& record) noexcept;
-// The next well-formed file line with a safe name; false at the end.
+// The next file line; false at the end.
 [[nodiscard]] bool NextRecordedFile(InstallationRecord& record, RecordedFile& file) noexcept;
 
 }  // namespace larkspan

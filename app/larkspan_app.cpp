@@ -2,17 +2,23 @@
 // once with /Install. In that mode it records its installation, creates its
 // Start-menu entry and registers itself for removal, and ends at once;
 // /Uninstall removes all of that again; otherwise it shows its window.
+#include "app/elevation.h"
+#include "app/finishing_copy.h"
 #include "app/install_step.h"
 #include "app/main_window.h"
 #include "app/uninstall_step.h"
+#include "common/load_system_library.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
+    // The program's folder, or the temporary folder of its finishing copy, may
+    // hold planted DLLs: every DLL loaded from here on comes from the system.
+    win32::RestrictDllSearchToSystem();
     if (larkspan::IsInstallArgument(commandLine)) return larkspan::RunInstallStep();
-    if (larkspan::IsUninstallArgument(commandLine)) return larkspan::RunUninstallStep();
-    HANDLE original = nullptr;
-    char program[MAX_PATH];
-    if (larkspan::ParseFinishArguments(commandLine, original, program)) {
-        return larkspan::RunFinishStep(original, program);
+    if (larkspan::IsUninstallArgument(commandLine)) return larkspan::RunUninstallStep(false);
+    if (larkspan::IsSingleSwitch(commandLine, larkspan::kElevatedUninstallSwitch)) {
+        return larkspan::RunUninstallStep(true);
     }
+    larkspan::FinishHandles finish;
+    if (larkspan::ParseFinishArguments(commandLine, finish)) return larkspan::RunFinishStep(finish);
     return larkspan::RunMainWindow(instance, showCommand);
 }

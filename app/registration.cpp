@@ -2,6 +2,7 @@
 
 #include "common/unique_registry_key.h"
 #include "app/product_info.h"
+#include "app/real_path.h"
 
 namespace larkspan {
 namespace {
@@ -36,19 +37,23 @@ constexpr int kCommandChars = MAX_PATH + 16;  // quotes, blank and "/Uninstall" 
            SetNumber(key, "NoModify", kFlagSet) && SetNumber(key, "NoRepair", kFlagSet);
 }
 
-// Whether the key below the root belongs to the installation in `folder`.
-[[nodiscard]] bool BelongsTo(HKEY root, const char* folder) noexcept {
+// The InstallLocation of the key below the root; false when there is none.
+[[nodiscard]] bool ReadLocation(HKEY root, char (&location)[MAX_PATH]) noexcept {
     win32::UniqueRegistryKey key;
     if (::RegOpenKeyExA(root, kUninstallKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
-    char location[MAX_PATH] = {};
     DWORD size = sizeof location - 1;
     DWORD type = 0;
-    if (::RegQueryValueExA(key.get(), "InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(location), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return false;
-    }
-    return ::lstrcmpiA(location, folder) == 0;
+    location[size] = '\0';
+    return ::RegQueryValueExA(key.get(), "InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(location), &size) ==
+               ERROR_SUCCESS &&
+           type == REG_SZ;
+}
+
+// Whether the key below the root belongs to the installation in `folder`
+// (spelled as registered).
+[[nodiscard]] bool BelongsTo(HKEY root, const char* folder) noexcept {
+    char location[MAX_PATH] = {};
+    return ReadLocation(root, location) && ::lstrcmpiA(location, folder) == 0;
 }
 
 }  // namespace
@@ -61,6 +66,22 @@ bool RegisterForRemoval(const char* program, const char* folder, ULONGLONG total
             continue;
         }
         if (WriteValues(key.get(), program, folder, totalBytes)) return true;
+    }
+    return false;
+}
+
+bool FindRegisteredFolder(const char* folderFinalPath, char (&registered)[MAX_PATH]) noexcept {
+    for (const HKEY root : kRoots) {
+        char location[MAX_PATH] = {};
+        if (!ReadLocation(root, location)) continue;
+        const win32::UniqueFile opened(::CreateFileA(location, FILE_READ_ATTRIBUTES,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        char finalPath[kFinalPathChars];
+        if (opened && FinalPath(opened.get(), finalPath) && ::lstrcmpiA(finalPath, folderFinalPath) == 0) {
+            ::lstrcpyA(registered, location);
+            return true;
+        }
     }
     return false;
 }

@@ -11,6 +11,11 @@ namespace larkspan {
 // `totalBytes` is the size of the installed files.
 [[nodiscard]] bool RegisterForRemoval(const char* program, const char* folder, ULONGLONG totalBytes) noexcept;
 
+// The InstallLocation of a registration whose folder is the folder with the
+// final path `folderFinalPath`: the same folder, however either is spelled (a
+// link, a short name, another letter case). False when none is.
+[[nodiscard]] bool FindRegisteredFolder(const char* folderFinalPath, char (&registered)[MAX_PATH]) noexcept;
+
 enum class RegistrationState {
     RegistrationNone,       // no key of this installation
     RegistrationRemovable,  // every key of this installation may be removed

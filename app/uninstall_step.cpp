@@ -1,12 +1,15 @@
 #include "app/uninstall_step.h"
 
-#include "common/com_apartment.h"
-#include "common/unique_handle.h"
+#include "app/elevation.h"
+#include "app/finishing_copy.h"
 #include "app/installation_record.h"
 #include "app/product_info.h"
+#include "app/real_path.h"
 #include "app/registration.h"
 #include "app/start_menu.h"
+#include "common/com_apartment.h"
 #include "common/path_text.h"
+#include "common/unique_handle.h"
 
 namespace larkspan {
 namespace {
@@ -14,205 +17,233 @@ namespace {
 constexpr char kCaption[] = LARKSPAN_APP_TITLE;
 constexpr char kQuestion[] = "Do you want to remove " LARKSPAN_APP_DISPLAY_NAME " from this computer?";
 constexpr char kStillRunning[] = LARKSPAN_APP_DISPLAY_NAME " is running.\nPlease close it, then remove it again.";
-constexpr char kNeedsRights[] = LARKSPAN_APP_DISPLAY_NAME
-    " is installed for all users of this computer.\n"
-    "Please remove it with administrator rights.";
-constexpr char kNoRecord[] =
-    "The list of installed files (" LARKSPAN_APP_MARKER_NAME
-    ") is missing or damaged.\n"
-    "The Start-menu entry and the registration have been removed; the files in the folder\n%s\nhave been left "
-    "in place.";
-// Held by a removal and its finishing copy: a second removal started
-// meanwhile (a double click) ends at once instead of finding half of it gone.
-constexpr char kRemovalMutex[] = "Orvane Larkspan removal";
-constexpr char kFinishSwitch[] = "/FinishUninstall";
-constexpr char kHelperName[] = "Larkspan-Uninstall-%lu.exe";
-constexpr int kMessageChars = 2 * MAX_PATH;
-constexpr int kCommandChars = 3 * MAX_PATH;
-constexpr DWORD kOriginalEndMs = 60000;  // the original ends at once after starting us
-constexpr int kDeleteAttempts = 50;      // the ended program's file can stay mapped for a moment
-constexpr DWORD kDeleteRetryMs = 100;
-
-bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
-
-[[nodiscard]] bool RemoveFile(const char* path) noexcept {
-    // Items may carry the read-only attribute from the archive.
-    ::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    return ::DeleteFileA(path) != FALSE;
-}
-
-// Removes the folders of a stored name, deepest first, while they are empty.
-void RemoveEmptyFoldersOf(const char* folder, const char* name) noexcept {
-    char path[MAX_PATH];
-    if (!JoinPath(path, folder, name)) return;
-    const int folderLength = ::lstrlenA(folder);
-    for (int end = ::lstrlenA(path) - 1; end > folderLength; --end) {
-        if (!win32::IsPathSeparator(path[end])) continue;
-        path[end] = '\0';
-        if (!::RemoveDirectoryA(path)) return;  // not empty: its parents are not either
-    }
-}
+constexpr char kNotRegistered[] = "No registration of " LARKSPAN_APP_DISPLAY_NAME
+                                  " names the folder\n%s\nso nothing has been removed. You can remove the program "
+                                  "by deleting that folder.";
+constexpr char kNoRecord[] = "The list of installed files (" LARKSPAN_APP_MARKER_NAME
+                             ") is missing or damaged, so nothing has been removed.\n" LARKSPAN_APP_DISPLAY_NAME
+                             " is in the folder\n%s\nYou can remove it by deleting that folder.";
+constexpr char kFolderHeld[] = "The folder\n%s\ncannot be changed now, so nothing has been removed.";
+constexpr char kRemoved[] = LARKSPAN_APP_DISPLAY_NAME " has been removed from this computer.";
+constexpr char kIncomplete[] = LARKSPAN_APP_DISPLAY_NAME " has not been removed completely.";
+constexpr char kLeftInFolder[] = "\nLeft in the folder ";
+constexpr char kShortcutStays[] = "\nThe Start-menu entry could not be removed.";
+constexpr char kRegistrationStays[] = "\nThe registration for removal could not be removed.";
+constexpr char kDeleteFolder[] = "\nYou can remove what is left by deleting the folder.";
+constexpr char kChanged[] = " (changed since it was installed)";
+constexpr char kLinked[] = " (reached through a link)";
+constexpr char kUnchecked[] = " (recorded without a checksum)";
+constexpr char kNotRemoved[] = " (could not be removed)";
+constexpr char kMore[] = "\n...";
+constexpr int kMessageChars = 1024;  // the most that wsprintfA writes
+constexpr int kListChars = 4096;
+constexpr int kReportChars = kListChars + 1024;
+constexpr DWORD kFileAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
 
 void ShowMessage(const char* text, UINT icon) noexcept { ::MessageBoxA(nullptr, text, kCaption, MB_OK | icon); }
 
-// Copies the program into the temporary folder and starts the copy, which
-// waits for this process to end and then removes the program file.
-[[nodiscard]] bool StartFinishingCopy(const ProgramLocation& location) noexcept {
-    char temp[MAX_PATH];
-    const DWORD tempLength = ::GetTempPathA(MAX_PATH, temp);
-    if (tempLength == 0 || tempLength >= MAX_PATH) return false;
-    char helperName[MAX_PATH];
-    ::wsprintfA(helperName, kHelperName, ::GetCurrentProcessId());
-    if (tempLength + ::lstrlenA(helperName) + 1 > MAX_PATH) return false;
-    char helper[MAX_PATH];
-    ::lstrcpyA(helper, temp);
-    ::lstrcatA(helper, helperName);
-    if (!::CopyFileA(location.program, helper, FALSE)) return false;
+void ShowAboutFolder(const char* format, const char* folder) noexcept {
+    char text[kMessageChars];
+    ::wsprintfA(text, format, folder);
+    ShowMessage(text, MB_ICONWARNING);
+}
 
-    // A handle of this process that the copy inherits: it waits on this very
-    // process, never on a later one that reuses the id.
-    HANDLE inheritable = nullptr;
-    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &inheritable,
-                           SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0)) {
-        ::DeleteFileA(helper);
+// Appends as much of `text` as fits.
+template <int N>
+void Append(char (&buffer)[N], const char* text) noexcept {
+    const int length = ::lstrlenA(buffer);
+    ::lstrcpynA(buffer + length, text, N - length);
+}
+
+// What a removal leaves of ours; complete while it is empty.
+struct RemovalReport {
+    char files[kListChars] = {};
+    bool filesCut = false;
+    bool shortcutStays = false;
+    bool registrationStays = false;
+    [[nodiscard]] bool complete() const noexcept { return files[0] == '\0' && !shortcutStays && !registrationStays; }
+};
+
+void NameLeftFile(RemovalReport& report, const char* name, const char* reason) noexcept {
+    if (::lstrlenA(report.files) + 1 + ::lstrlenA(name) + ::lstrlenA(reason) >= kListChars) {
+        report.filesCut = true;
+        return;
+    }
+    Append(report.files, "\n");
+    Append(report.files, name);
+    Append(report.files, reason);
+}
+
+void ShowReport(const RemovalReport& report, const char* folder) noexcept {
+    if (report.complete()) {
+        ShowMessage(kRemoved, MB_ICONINFORMATION);
+        return;
+    }
+    static char text[kReportChars];  // kept off the stack
+    ::lstrcpyA(text, kIncomplete);
+    if (report.files[0] != '\0') {
+        Append(text, kLeftInFolder);
+        Append(text, folder);
+        Append(text, ":");
+        Append(text, report.files);
+        if (report.filesCut) Append(text, kMore);
+    }
+    if (report.shortcutStays) Append(text, kShortcutStays);
+    if (report.registrationStays) Append(text, kRegistrationStays);
+    if (report.files[0] != '\0') Append(text, kDeleteFolder);
+    ShowMessage(text, MB_ICONWARNING);
+}
+
+// Opens a recorded file through real folders and checks that it is as
+// installed; false, with the file named in the report, when it is not, and
+// without a word when it is gone already.
+[[nodiscard]] bool OpenUnchanged(const HeldFolder& folder, const RecordedFile& file, win32::UniqueFile& entry,
+                                 RemovalReport& report) noexcept {
+    if (!file.hasCrc) {
+        NameLeftFile(report, file.name, kUnchecked);
         return false;
     }
-    win32::UniqueHandle self(inheritable);
-    char command[kCommandChars];
-    ::wsprintfA(command, "\"%s\" %s %lu \"%s\"", helper, kFinishSwitch, HandleToULong(self.get()), location.program);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    // The copy's current directory is the temporary folder, so that it holds
-    // no handle on the folder it is to remove.
-    if (!::CreateProcessA(helper, command, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, temp, &startup,
-                          &info)) {
-        ::DeleteFileA(helper);
+    BY_HANDLE_FILE_INFORMATION info;
+    switch (OpenBelow(folder, file.name, kFileAccess, entry, info)) {
+        case PathCheck::PathReal:
+            break;
+        case PathCheck::PathMissing:
+            return false;
+        case PathCheck::PathLink:
+            NameLeftFile(report, file.name, kLinked);
+            return false;
+        case PathCheck::PathFailed:
+            NameLeftFile(report, file.name, kNotRemoved);
+            return false;
+    }
+    ULONGLONG size = 0;
+    std::uint32_t crc = 0;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !FileChecksum(entry.get(), size, crc) ||
+        size != file.size || crc != file.crc) {
+        NameLeftFile(report, file.name, kChanged);
         return false;
     }
-    win32::UniqueHandle process(info.hProcess);
-    win32::UniqueHandle thread(info.hThread);
     return true;
+}
+
+// Removes the folders of a stored name, deepest first, while they are empty
+// and real folders.
+void RemoveEmptyFoldersOf(const HeldFolder& folder, const char* name) noexcept {
+    char path[MAX_PATH];
+    int separators[MAX_PATH];
+    int count = 0;
+    ::lstrcpynA(path, name, MAX_PATH);
+    for (int at = 0; path[at] != '\0'; at += static_cast<int>(win32::CharacterBytes(path + at))) {
+        if (win32::IsPathSeparator(path[at])) separators[count++] = at;
+    }
+    while (count > 0) {
+        path[separators[--count]] = '\0';
+        win32::UniqueFile entry;
+        BY_HANDLE_FILE_INFORMATION info;
+        if (OpenBelow(folder, path, DELETE, entry, info) != PathCheck::PathReal ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || !DeleteOpened(entry.get())) {
+            return;  // not empty: its parents are not either
+        }
+    }
+}
+
+void RemoveRecordedFile(const HeldFolder& folder, const RecordedFile& file, RemovalReport& report) noexcept {
+    win32::UniqueFile entry;
+    if (!OpenUnchanged(folder, file, entry, report)) return;
+    if (!DeleteOpened(entry.get())) {
+        NameLeftFile(report, file.name, kNotRemoved);
+        return;
+    }
+    entry.reset();  // the file goes as its handle closes
+    RemoveEmptyFoldersOf(folder, file.name);
+}
+
+[[nodiscard]] bool FindRecordedFile(InstallationRecord& record, const char* name, RecordedFile& file) noexcept {
+    bool found = false;
+    while (!found && NextRecordedFile(record, file)) found = ::lstrcmpiA(file.name, name) == 0;
+    record.cursor = 0;
+    return found;
 }
 
 }  // namespace
 
-int RunUninstallStep() noexcept {
-    ProgramLocation location;
-    if (!LocateProgram(location)) return kUninstallIncomplete;
-    const win32::UniqueHandle removal(::CreateMutexA(nullptr, FALSE, kRemovalMutex));
-    if (removal && ::GetLastError() == ERROR_ALREADY_EXISTS) return kUninstallIncomplete;
+int RunUninstallStep(bool elevatedRun) noexcept {
+    ProgramLocation own;
+    if (!LocateProgram(own)) return kUninstallIncomplete;
+    // The current directory would hold the installation folder open.
+    char system[MAX_PATH];
+    const UINT systemLength = ::GetSystemDirectoryA(system, MAX_PATH);
+    if (systemLength != 0 && systemLength < MAX_PATH) ::SetCurrentDirectoryA(system);
+    // The run for rights is started by a removal that holds the mutex.
+    win32::UniqueHandle removal;
+    if (!elevatedRun) {
+        removal.reset(::CreateMutexA(nullptr, FALSE, kRemovalMutex));
+        if (removal && ::GetLastError() == ERROR_ALREADY_EXISTS) return kUninstallIncomplete;
+    }
     // A running program keeps its file: removing the rest would leave a
     // program without its registration and read-me behind.
     if (::FindWindowA(LARKSPAN_APP_WINDOW_CLASS, nullptr) != nullptr) {
         ShowMessage(kStillRunning, MB_ICONWARNING);
         return kUninstallIncomplete;
     }
-    if (::MessageBoxA(nullptr, kQuestion, kCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
+    // The folder as the registration spells it, if it is this very folder;
+    // then the whole record, before anything is asked or removed.
+    HeldFolder folder;
+    char registered[MAX_PATH];
+    if (!HoldFolder(own.folder, folder) || !FindRegisteredFolder(folder.finalPath, registered)) {
+        ShowAboutFolder(kNotRegistered, own.folder);
+        return kUninstallIncomplete;
+    }
+    char program[MAX_PATH];
+    static InstallationRecord record;  // 64 KiB: kept off the stack
+    RecordedFile programFile;
+    if (!JoinPath(program, registered, own.fileName) || !ReadInstallationRecord(registered, record) ||
+        !FindRecordedFile(record, own.fileName, programFile)) {
+        ShowAboutFolder(kNoRecord, registered);
+        return kUninstallIncomplete;
+    }
+    if (!elevatedRun &&
+        ::MessageBoxA(nullptr, kQuestion, kCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
         return kUninstallDeclined;
     }
-    // Nothing is removed unless all of it may be: a per-user run over a
-    // machine-wide installation would otherwise leave half an installation.
-    if (CheckRegistration(location.folder) == RegistrationState::RegistrationDenied) {
-        ShowMessage(kNeedsRights, MB_ICONERROR);
+    // Let go of the folder for a run with rights; hold it again for the removal.
+    char finalPath[kFinalPathChars];
+    ::lstrcpyA(finalPath, folder.finalPath);
+    folder.handle.reset();
+    const RightsOutcome rights = SettleRights(program, registered, elevatedRun, CheckRegistration, StartElevated);
+    if (!rights.removeHere) {
+        if (rights.message != nullptr) ShowMessage(rights.message, MB_ICONERROR);
+        return rights.exitCode;
+    }
+    if (!HoldFolder(registered, folder) || ::lstrcmpiA(folder.finalPath, finalPath) != 0) {
+        ShowAboutFolder(kFolderHeld, registered);
         return kUninstallIncomplete;
     }
-    bool complete = true;
-    {
-        win32::ComApartment com;
-        complete = com && RemoveStartMenuShortcut(location.program);
-    }
-    complete = RemoveRegistration(location.folder) && complete;
 
-    static InstallationRecord record;  // 64 KiB: kept off the stack
-    if (!ReadInstallationRecord(location.folder, record)) {
-        char text[kMessageChars + sizeof kNoRecord];
-        ::wsprintfA(text, kNoRecord, location.folder);
-        ShowMessage(text, MB_ICONWARNING);
-        return kUninstallIncomplete;
+    RemovalReport report;
+    {
+        const win32::ComApartment com;
+        report.shortcutStays = !com || !RemoveStartMenuShortcut(program);
     }
-    bool programRecorded = false;
+    report.registrationStays = !RemoveRegistration(registered);
     RecordedFile file;
     while (NextRecordedFile(record, file)) {
-        char path[MAX_PATH];
-        ULONGLONG size = 0;
-        if (!JoinPath(path, location.folder, file.name) || !FileSize(path, size) || size != file.size) continue;
-        if (::lstrcmpiA(file.name, location.fileName) == 0) {
-            programRecorded = true;  // removed by the finishing copy once this process has ended
-            continue;
-        }
-        if (RemoveFile(path)) {
-            RemoveEmptyFoldersOf(location.folder, file.name);
-        } else {
-            complete = false;
-        }
+        if (::lstrcmpiA(file.name, own.fileName) != 0) RemoveRecordedFile(folder, file, report);
     }
-    char recordPath[MAX_PATH];
-    if (!JoinPath(recordPath, location.folder, LARKSPAN_APP_MARKER_NAME) || !RemoveFile(recordPath)) complete = false;
-    if (programRecorded && !StartFinishingCopy(location)) complete = false;
-    return complete ? kUninstallDone : kUninstallIncomplete;
-}
-
-bool ParseFinishArguments(const char* commandLine, HANDLE& original, char (&program)[MAX_PATH]) noexcept {
-    if (commandLine == nullptr) return false;
-    const char* at = commandLine;
-    while (IsBlank(*at)) ++at;
-    const int switchLength = sizeof kFinishSwitch - 1;
-    if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, at, switchLength, kFinishSwitch, switchLength) !=
-            CSTR_EQUAL ||
-        !IsBlank(at[switchLength])) {
-        return false;
+    win32::UniqueFile entry;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (OpenBelow(folder, LARKSPAN_APP_MARKER_NAME, DELETE | FILE_WRITE_ATTRIBUTES, entry, info) !=
+            PathCheck::PathReal ||
+        !DeleteOpened(entry.get())) {
+        NameLeftFile(report, LARKSPAN_APP_MARKER_NAME, kNotRemoved);
     }
-    at += switchLength;
-    while (IsBlank(*at)) ++at;
-    ULONGLONG value = 0;
-    const char* digits = at;
-    while (*at >= '0' && *at <= '9' && value <= MAXDWORD) value = value * 10 + static_cast<ULONGLONG>(*at++ - '0');
-    if (at == digits || value == 0 || value > MAXDWORD || !IsBlank(*at)) return false;
-    while (IsBlank(*at)) ++at;
-    if (*at != '"') return false;
-    ++at;
-    int length = 0;
-    while (at[length] != '"' && at[length] != '\0') ++length;
-    if (at[length] != '"' || length == 0 || length >= MAX_PATH) return false;
-    for (const char* rest = at + length + 1; *rest != '\0'; ++rest) {
-        if (!IsBlank(*rest) && *rest != '\r' && *rest != '\n') return false;
+    entry.reset();
+    // The program file goes once this process has ended.
+    if (OpenUnchanged(folder, programFile, entry, report) && !StartFinishingCopy(entry.get(), folder.handle.get())) {
+        NameLeftFile(report, own.fileName, kNotRemoved);
     }
-    ::lstrcpynA(program, at, length + 1);
-    original = ULongToHandle(static_cast<ULONG>(value));
-    return true;
-}
-
-int RunFinishStep(HANDLE original, const char* program) noexcept {
-    win32::UniqueHandle process(original);
-    const win32::UniqueHandle removal(::CreateMutexA(nullptr, FALSE, kRemovalMutex));
-    // Only a real, other process that has ended releases its program file.
-    const bool ended = ::GetProcessId(process.get()) != 0 && ::GetProcessId(process.get()) != ::GetCurrentProcessId() &&
-                       ::WaitForSingleObject(process.get(), kOriginalEndMs) == WAIT_OBJECT_0;
-    bool removed = false;
-    if (ended) {
-        for (int attempt = 0; attempt < kDeleteAttempts && !removed; ++attempt) {
-            removed = RemoveFile(program);
-            if (!removed) ::Sleep(kDeleteRetryMs);
-        }
-    }
-    if (removed) {
-        char folder[MAX_PATH];
-        ::lstrcpynA(folder, program, MAX_PATH);
-        for (int i = ::lstrlenA(folder) - 1; i > 0; --i) {
-            if (win32::IsPathSeparator(folder[i])) {
-                folder[i] = '\0';
-                ::RemoveDirectoryA(folder);  // only when nothing else is left in it
-                break;
-            }
-        }
-    }
-    // This copy cannot remove its own running file: it goes at the next start
-    // of the system where that may be arranged, else with the temporary folder.
-    char self[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-    if (length != 0 && length < MAX_PATH) ::MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    return removed ? kUninstallDone : kUninstallIncomplete;
+    ShowReport(report, registered);
+    return report.complete() ? kUninstallDone : kUninstallIncomplete;
 }
 
 }  // namespace larkspan

@@ -1,29 +1,22 @@
 // Larkspan.exe /Uninstall: removes what /Install recorded and made, after one
-// question; and the finishing step, run by a copy of the program in the
-// temporary folder, which removes the program file once the original ended.
+// question, and only what is still as it was installed and reached through
+// real folders; the program file itself goes with the finishing copy.
 #pragma once
 
 #include <windows.h>
 
 namespace larkspan {
 
-// Process exit codes of /Uninstall.
-constexpr int kUninstallDone = 0;
-constexpr int kUninstallIncomplete = 1;  // something of ours stayed, or nothing could be done
-constexpr int kUninstallDeclined = 2;    // the user answered No
-
-// Asks once; on Yes removes the Start-menu shortcut and its empty folder, the
-// registration, the recorded files whose size is unchanged (then the folders
-// they leave empty) and the record, and hands the program file itself to a
-// copy in the temporary folder. Anything else in the folder stays.
-[[nodiscard]] int RunUninstallStep() noexcept;
-
-// The finishing copy's command line: /FinishUninstall, the inherited handle of
-// the original process (decimal) and the quoted path of the original program.
-[[nodiscard]] bool ParseFinishArguments(const char* commandLine, HANDLE& original, char (&program)[MAX_PATH]) noexcept;
-
-// Waits for the original process to end, removes its program file and then
-// its folder when empty, and schedules the removal of this copy.
-[[nodiscard]] int RunFinishStep(HANDLE original, const char* program) noexcept;
+// Works on the folder that the registration names when that is the program's
+// own folder (whatever spelling started the program), and only on a whole
+// record. Asks once (a run for rights, `elevatedRun`, was asked for already);
+// on Yes, when the installation is for all users and this process may not
+// remove it, starts the program again with rights and waits for it;
+// otherwise removes the Start-menu shortcut and its empty folder, the
+// registration, the recorded files found unchanged (then the folders they
+// leave empty) and the record, and hands the program file to the finishing
+// copy. Anything of ours left behind is named in the final message. Returns
+// an exit code of elevation.h: 0 only when everything went.
+[[nodiscard]] int RunUninstallStep(bool elevatedRun) noexcept;
 
 }  // namespace larkspan

@@ -5,10 +5,18 @@
 # Install of a setup whose payload is only its program item.
 #
 #   bench/run.sh [--reps N] [--windows managed|unmanaged]
+#   bench/run.sh --download-size [--reps N]
 #
 # --windows overrides whether Wine hands the prefix's top-level windows to a
 # window manager (the test fixture makes them unmanaged on a display without
 # one, where a closing window would otherwise wait two seconds for it).
+#
+# --download-size prints only the download-size figures instead: a corpus of
+# real Windows PE files and texts from this machine's own packages (see
+# MakeCorpus below) packed with each encoder of the packer (larkspan-pack-bench,
+# median of 3 runs unless --reps, one run for those with Zopfli: about ten
+# minutes in all), then packed by larkspan-pack as a payload is and extracted
+# again through the setup's reader (larkspan-archive under Wine).
 #
 # Environment: LARKSPAN_BENCH_BUILD (build folder, default build/bench),
 # LARKSPAN_BENCH_WORK (scratch folder for extracted files, default
@@ -19,13 +27,16 @@ root=$PWD
 build="${LARKSPAN_BENCH_BUILD:-$root/build/bench}"
 # Wine takes only an absolute prefix, and the prefix lives in the build folder.
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
+mode=all
+if [ "$1" = "--download-size" ]; then mode=download; shift; fi
 reps=5
+[ $mode = download ] && reps=3
 windows=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --reps) reps=$2; shift 2 ;;
     --windows) windows=$2; shift 2 ;;
-    *) echo "usage: bench/run.sh [--reps N] [--windows managed|unmanaged]" >&2; exit 2 ;;
+    *) echo "usage: bench/run.sh [--download-size] [--reps N] [--windows managed|unmanaged]" >&2; exit 2 ;;
     esac
 done
 case "$windows" in
@@ -40,6 +51,67 @@ fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S . -B "$build" --toolchain cmake/toolchain-x86_64.cmake \
         -DLARKSPAN_HOST_TOOLS_DIR="$root/build/host" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+
+# MakeCorpus DIR: the download-size corpus, as a payload of this kind would hold
+# it: 64-bit programs and DLLs of Wine, the 32- and 64-bit MinGW runtime DLLs,
+# all stripped of their debug sections as shipped files are (SOURCE_DATE_EPOCH
+# keeps strip from stamping the time into the PE header), and texts: the
+# machine's common licences, Wine's setup script and our own read-me and licence.
+MakeCorpus() {
+    rm -rf "$1" && mkdir -p "$1/win64" "$1/mingw32" "$1/mingw64" "$1/texts"
+    wine64=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+    gcc32=$(ls -d /usr/lib/gcc/i686-w64-mingw32/*-posix | sort | tail -1)
+    gcc64=$(ls -d /usr/lib/gcc/x86_64-w64-mingw32/*-posix | sort | tail -1)
+    for name in notepad.exe regedit.exe wordpad.exe winecfg.exe cmd.exe explorer.exe taskmgr.exe winefile.exe \
+        winemine.exe winhlp32.exe msiexec.exe iexplore.exe control.exe wineconsole.exe \
+        comctl32.dll riched20.dll gdi32.dll msvcrt.dll; do
+        SOURCE_DATE_EPOCH=0 x86_64-w64-mingw32-strip -o "$1/win64/$name" "$wine64/$name"
+    done
+    for file in "$gcc32/libstdc++-6.dll" "$gcc32/libgcc_s_dw2-1.dll" /usr/i686-w64-mingw32/lib/libwinpthread-1.dll \
+        /usr/i686-w64-mingw32/lib/zlib1.dll; do
+        SOURCE_DATE_EPOCH=0 i686-w64-mingw32-strip -o "$1/mingw32/$(basename "$file")" "$file"
+    done
+    for file in "$gcc64/libgcc_s_seh-1.dll" /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll \
+        /usr/x86_64-w64-mingw32/lib/zlib1.dll; do
+        SOURCE_DATE_EPOCH=0 x86_64-w64-mingw32-strip -o "$1/mingw64/$(basename "$file")" "$file"
+    done
+    find /usr/share/common-licenses -type f -exec cp {} "$1/texts/" \;
+    cp /usr/share/wine/wine.inf resources/payload/Larkspan-Read-Me.txt resources/payload/License.rtf "$1/texts/"
+}
+
+if [ $mode = download ]; then
+    cmake --build build/host --target larkspan-pack larkspan-pack-bench -j2 >/dev/null
+    cmake --build "$build" --target larkspan-archive -j2 >/dev/null
+    work="${LARKSPAN_BENCH_WORK:-$build/bench/work}/download"
+    MakeCorpus "$work/corpus"
+    items=$(cd "$work/corpus" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+    echo "== Download size"
+    echo "date:   $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo "cpu:    $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), nproc $(nproc), load $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo "from:   $(dpkg-query -W -f '${Package} ${Version}; ' libwine gcc-mingw-w64-i686-posix-runtime \
+        gcc-mingw-w64-x86-64-posix-runtime mingw-w64-i686-dev libz-mingw-w64 libdeflate0 libzopfli1 zlib1g 2>/dev/null |
+        sed 's/; $//')"
+    echo "corpus: $(echo "$items" | wc -l) files, $(cd "$work/corpus" && cat $items | wc -c) bytes, sha256 of the files in" \
+        "name order $(cd "$work/corpus" && cat $items | sha256sum | cut -c1-16)..."
+    (cd "$work/corpus" && for f in $items; do printf '  %9d %s\n' "$(wc -c < "$f")" "$f"; done)
+    echo
+    (cd "$work/corpus" && "$root/build/host/bin/larkspan-pack-bench" --reps "$reps" $items)
+    echo
+    # The payload form as the build packs it, read back by the setup's own reader.
+    (cd "$work/corpus" && "$root/build/host/bin/larkspan-pack" --time 1767225600 -o "$work/corpus.payload" \
+        $(echo "$items" | sed 's/.*/&=&/'))
+    export LARKSPAN_WINEPREFIX="$build/wineprefix"
+    cmake/wine-fixture.sh start >/dev/null
+    trap 'cmake/wine-fixture.sh stop >/dev/null 2>&1 || true' EXIT
+    rm -rf "$work/extracted"
+    . "$build/bench/bench-paths.sh"
+    cmake/wine-run.sh "$archive_tool" extract "Z:$work/corpus.payload" "Z:$work/extracted" >/dev/null
+    status=0
+    result="all $(echo "$items" | wc -l) files identical"
+    diff -r "$work/corpus" "$work/extracted" >/dev/null || { result="FILES DIFFER"; status=1; }
+    echo "larkspan-pack: $(wc -c < "$work/corpus.payload") bytes; through larkspan-archive extract: $result"
+    exit $status
 fi
 cmake --build "$build" --target bench -j2 >/dev/null
 

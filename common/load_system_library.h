@@ -4,7 +4,23 @@
 
 #include <windows.h>
 
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
 namespace win32 {
+
+// Every DLL loaded from now on comes from the system folder. Called first
+// thing by a program; systems without this call still get full system paths
+// from LoadSystemLibrary.
+inline void RestrictDllSearchToSystem() noexcept {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return;
+    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories != nullptr) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 [[nodiscard]] inline HMODULE LoadSystemLibrary(const char* fileName) noexcept {
     char path[MAX_PATH];

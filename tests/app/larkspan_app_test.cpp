@@ -2,6 +2,7 @@
 // installation in its own folder (the payload files found there, with their
 // sizes) and ends at once; started plainly it shows its window, which the
 // Close button ends.
+#include "app/elevation.h"
 #include "app/install_step.h"
 #include "common/unique_handle.h"
 #include "tests/support/bytes.h"
@@ -10,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <zlib.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -95,10 +98,13 @@ TEST_F(LarkspanApp, InstallModeWritesMarkerBesideItselfAndEndsWithZero) {
     const std::string marker = ReadAll(marker_);
     EXPECT_EQ(marker.rfind("Orvane Larkspan 2.80\r\nInstalled: ", 0), 0u) << marker;
     EXPECT_NE(marker.find(" UTC\r\n"), std::string::npos) << marker;
-    // Only the program lies in this folder: it alone is recorded, with its size.
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    ASSERT_TRUE(::GetFileAttributesExA(program_.c_str(), GetFileExInfoStandard, &data));
-    EXPECT_NE(marker.find("\r\nFile: " + std::to_string(data.nFileSizeLow) + " Larkspan.exe\r\n"), std::string::npos)
+    // Only the program lies in this folder: it alone is recorded, with its size and CRC-32.
+    const std::string program = ReadAll(program_);
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08lX",
+                  crc32(0, reinterpret_cast<const Bytef*>(program.data()), static_cast<uInt>(program.size())));
+    EXPECT_NE(marker.find("\r\nFile: " + std::to_string(program.size()) + " crc32:" + crc + " Larkspan.exe\r\n"),
+              std::string::npos)
         << marker;
     EXPECT_EQ(marker.find("License.rtf"), std::string::npos) << "an item that is not there is not recorded";
 }
@@ -131,6 +137,60 @@ TEST_F(LarkspanApp, PlainStartShowsNamedWindowThatCloseEnds) {
     ASSERT_TRUE(::GetExitCodeProcess(process.get(), &code));
     EXPECT_EQ(code, 0u);
     EXPECT_EQ(::GetFileAttributesA(marker_.c_str()), INVALID_FILE_ATTRIBUTES) << "only /Install registers";
+}
+
+// The removal's decision about rights, with the rights check and the start
+// with rights injected: Wine grants every right and never asks for consent.
+// On Windows the check is denied to a user's filtered rights over an
+// installation for all users, and "runas" shows the consent prompt.
+larkspan::RegistrationState g_rights;
+larkspan::ElevatedRun g_elevated;
+int g_starts;
+
+TEST(UninstallRights, StartsOneRunWithRightsOnlyWhereRightsAreMissing) {
+    using larkspan::ElevationResult;
+    using larkspan::RegistrationState;
+    struct Case {
+        RegistrationState rights;
+        bool elevatedRun;
+        ElevationResult started;
+        bool removeHere;
+        int starts, exitCode;
+        bool message;
+    } const cases[] = {
+        {RegistrationState::RegistrationRemovable, false, ElevationResult::ElevationFinished, true, 0, 1, false},
+        {RegistrationState::RegistrationNone, false, ElevationResult::ElevationFinished, true, 0, 1, false},
+        {RegistrationState::RegistrationDenied, false, ElevationResult::ElevationFinished, false, 1, 7, false},
+        {RegistrationState::RegistrationDenied, false, ElevationResult::ElevationRefused, false, 1, 1, true},
+        {RegistrationState::RegistrationDenied, false, ElevationResult::ElevationFailed, false, 1, 1, true},
+        {RegistrationState::RegistrationDenied, true, ElevationResult::ElevationFinished, false, 0, 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(&c - cases));
+        g_rights = c.rights;
+        g_elevated = {c.started, 7};
+        g_starts = 0;
+        const larkspan::RightsOutcome outcome = larkspan::SettleRights(
+            "C:\\Apps\\Larkspan\\Larkspan.exe", "C:\\Apps\\Larkspan", c.elevatedRun,
+            [](const char* folder) noexcept {
+                EXPECT_STREQ(folder, "C:\\Apps\\Larkspan");
+                return g_rights;
+            },
+            [](const char* program) noexcept {
+                EXPECT_STREQ(program, "C:\\Apps\\Larkspan\\Larkspan.exe");
+                ++g_starts;
+                return g_elevated;
+            });
+        EXPECT_EQ(outcome.removeHere, c.removeHere);
+        EXPECT_EQ(g_starts, c.starts);
+        if (!c.removeHere) {
+            EXPECT_EQ(outcome.exitCode, c.exitCode);
+        }
+        EXPECT_EQ(outcome.message != nullptr, c.message);
+        if (c.message) {
+            EXPECT_NE(std::string(outcome.message).find("Nothing has been removed."), std::string::npos);
+        }
+    }
 }
 
 }  // namespace

@@ -1,16 +1,20 @@
 #!/bin/sh
 # Checks larkspan-archive on real-world ZIP files whose local headers were given
 # the payload signature 50 55 55 04: Python wheels from Debian packages (every
-# extracted file must match the SHA-256 and size in the wheel's RECORD) and a
-# zip written by Python's zipfile module. Every extracted file is also compared
-# with what Python's own reader gives for the original archive.
+# extracted file must match the SHA-256 and size in the wheel's RECORD), a zip
+# written by Python's zipfile module, and our own packer's output (libdeflate
+# and Zopfli, items stored when deflate would not shrink them): the product's
+# payload as the build packed it, and the files of the first wheel. Every
+# extracted file is also compared with what Python's own reader gives for the
+# original archive.
 #
 #   tests/archive/check_real_zip.sh BUILD_DIR [ZIP...]
 #
 # BUILD_DIR is a cross build folder holding archive/larkspan-archive.exe and its
 # wineprefix. Without ZIP arguments the wheels of python3-pip-whl and
 # python3-setuptools-whl are fetched with apt-get download; when that is not
-# possible the check is skipped (exit 77). CTest runs it as archive_real_zip.
+# possible the check is skipped (exit 77). LARKSPAN_PACK names the host's
+# larkspan-pack. CTest runs it as archive_real_zip.
 set -eu
 
 build=$(cd "${1:?usage: check_real_zip.sh BUILD_DIR [ZIP...]}" && pwd)
@@ -25,6 +29,21 @@ run() { "$root/cmake/wine-run.sh" "$tool" "$@"; }
 work=$(mktemp -d /tmp/larkspan-realzip.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
+# resign IN OUT FROM TO: every local signature FROM (in hexadecimal), found
+# through the central directory, rewritten to TO.
+resign() {
+    python3 - "$@" <<'PY'
+import sys, zipfile
+data = bytearray(open(sys.argv[1], 'rb').read())
+before, after = bytes.fromhex(sys.argv[3]), bytes.fromhex(sys.argv[4])
+for info in zipfile.ZipFile(sys.argv[1]).infolist():
+    at = info.header_offset
+    assert data[at:at + 4] == before, info.filename
+    data[at:at + 4] = after
+open(sys.argv[2], 'wb').write(data)
+PY
+}
+
 if [ $# -eq 0 ]; then
     (cd "$work" && apt-get download python3-pip-whl python3-setuptools-whl >/dev/null 2>&1) || {
         echo "larkspan-skip: cannot fetch the wheel packages"; exit 77; }
@@ -37,6 +56,17 @@ if [ $# -eq 0 ]; then
     : > "$work/tree/sub/deeper/empty.txt"
     (cd "$work/tree" && python3 -m zipfile -c "$work/pyzip.zip" random.bin sub)
     set -- "$@" "$work/pyzip.zip"
+    # The product's payload with the standard signature given back (packed at
+    # the default level, libdeflate's and Zopfli's output), and the files of the
+    # tree and of the first wheel packed in the standard form at level 11,
+    # libdeflate's alone: the default would spend about a minute on these 8 MB.
+    product="$build/resources/larkspan_setup.files/payload.zip"
+    [ -f "$product" ] || { echo "no $product" >&2; exit 1; }
+    resign "$product" "$work/product-payload.zip" 50555504 504b0304
+    python3 -m zipfile -e "$1" "$work/wheel"
+    (cd "$work" && "${LARKSPAN_PACK:?}" --standard-signature --level 11 -o "$work/packer.zip" \
+        $(find tree wheel -type f | LC_ALL=C sort | sed 's/.*/&=&/'))
+    set -- "$@" "$work/product-payload.zip" "$work/packer.zip"
 fi
 
 failures=0
@@ -46,16 +76,7 @@ for zip in "$@"; do
     case=$work/case$n
     mkdir -p "$case"
     name=$(basename "$zip")
-    # Rewrite every local signature, found through the central directory.
-    python3 - "$zip" "$case/payload.zip" <<'PY'
-import sys, zipfile
-data = bytearray(open(sys.argv[1], 'rb').read())
-for info in zipfile.ZipFile(sys.argv[1]).infolist():
-    at = info.header_offset
-    assert data[at:at + 4] == b'PK\x03\x04', info.filename
-    data[at:at + 4] = b'PUU\x04'
-open(sys.argv[2], 'wb').write(data)
-PY
+    resign "$zip" "$case/payload.zip" 504b0304 50555504
     # What the listing must say, from Python's reader of the original.
     python3 - "$zip" > "$case/expected.txt" <<'PY'
 import sys, zipfile

@@ -471,6 +471,14 @@ TEST_P(SetupFileTest, HasItsManifest) {
     ASSERT_NE(std::string::npos, settings);
     EXPECT_GT(settings, manifest.find("<asmv3:application"));
     EXPECT_NE(std::string::npos, manifest.find("<dpiAware>true</dpiAware>", settings));
+
+    // Elevated wherever it runs, never virtualised, whether or not the system
+    // detects installers by their file names.
+    const std::size_t level = manifest.find("<asmv3:requestedExecutionLevel");
+    ASSERT_NE(std::string::npos, level);
+    EXPECT_GT(level, manifest.find("<asmv3:trustInfo"));
+    EXPECT_EQ("requireAdministrator", Attribute(manifest, level, "level"));
+    EXPECT_EQ("false", Attribute(manifest, level, "uiAccess"));
 }
 
 std::vector<SetupFile> SetupFiles() {

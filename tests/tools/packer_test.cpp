@@ -5,13 +5,16 @@
 #include "tests/support/bytes.h"
 
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 
 #include <sys/wait.h>
 
@@ -305,6 +308,35 @@ TEST(Packer, DataDescriptorZeroesLocalFieldsAndFollowsTheData) {
     EXPECT_EQ(a.items[0].dataAt + a.items[0].csize + 16, a.items[1].localAt);
 }
 
+// A deflater whose output has the length a case asks for: just below, at and
+// above the item's own size.
+std::size_t g_deflatedSize = 0;
+std::vector<std::uint8_t> DeflateToGivenSize(const std::vector<std::uint8_t>&, int) {
+    return std::vector<std::uint8_t>(g_deflatedSize, 0xAB);
+}
+
+TEST(Packer, StoresWhenDeflateWouldNotBeSmallerOnlyWhenAsked) {
+    const auto data = Noise(100);
+    // The deflate data's size, whether storing is asked for, the method that results.
+    for (const auto& [size, asked, method] :
+         {std::tuple{99u, true, 8u}, {100u, true, 0u}, {101u, true, 0u}, {101u, false, 8u}}) {
+        SCOPED_TRACE(size);
+        g_deflatedSize = size;
+        packer::Options options;
+        options.deflater = DeflateToGivenSize;
+        options.storeWhenNotSmaller = asked;
+        const packer::Packed packed = packer::Pack({NewItem("a.bin", data)}, options);
+        const Archive a = Read(packed.bytes);
+        ASSERT_EQ(a.items.size(), 1u);
+        EXPECT_EQ(a.items[0].method, method);
+        EXPECT_EQ(a.items[0].local, static_cast<const Header&>(a.items[0]));
+        EXPECT_EQ(a.items[0].csize, method == 0 ? data.size() : size);
+        if (method == 0) {
+            EXPECT_EQ(ItemData(packed.bytes, a.items[0]), data);
+        }
+    }
+}
+
 TEST(Packer, PrependKeepsArchiveRelativeOffsetsAndCommentEndsTheFile) {
     const std::vector<packer::Item> items = {NewItem("one", Text("first item")), NewItem("two", Text("second item"))};
     packer::Options options;
@@ -430,6 +462,64 @@ TEST_F(PackTool, OptionsApplyToTheItemsThatFollowThem) {
     }
 }
 
+// The raw deflate data that libdeflate itself makes at `level`.
+std::vector<std::uint8_t> LibdeflateAt(const std::vector<std::uint8_t>& data, int level) {
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
+    std::vector<std::uint8_t> out(libdeflate_deflate_compress_bound(compressor, data.size()));
+    out.resize(libdeflate_deflate_compress(compressor, data.data(), data.size(), out.data(), out.size()));
+    libdeflate_free_compressor(compressor);
+    return out;
+}
+
+// Random letters of a four-letter alphabet: data that only the choice of codes
+// makes smaller, where libdeflate's level 12 beats Zopfli.
+std::vector<std::uint8_t> FourLetters(std::size_t n) {
+    std::vector<std::uint8_t> d = Noise(n);
+    for (auto& v : d) v = static_cast<std::uint8_t>('a' + v % 4);
+    return d;
+}
+
+// --level 1..11 is libdeflate's level alone; 12, also without --level, the
+// smaller of libdeflate's level 12 and Zopfli: Zopfli's on machine code, where
+// it wins, libdeflate's on the letters. What deflate would not make smaller
+// (noise, an empty and a one-byte file) is stored, --deflate or not.
+TEST_F(PackTool, LevelPicksTheEncoderAndWhatWouldNotShrinkIsStored) {
+    // Real machine code (the start of this program), kept short: Zopfli is slow.
+    auto program = Load("/proc/self/exe");
+    program.resize(std::min<std::size_t>(program.size(), 65536));
+    const auto letters = FourLetters(20000), noise = Noise(30000);
+    const std::string p = Write("program", program), l = Write("letters", letters), n = Write("noise", noise),
+                      e = Write("empty", {}), one = Write("one", Text("x")), out = dir_ + "/out.zip";
+    ASSERT_EQ(Run("", "a=" + p + " --level 1 b=" + p + " --level 9 c=" + p + " --level 11 d=" + p +
+                          " --level 12 e=" + p + " f=" + l + " --deflate " + n + " " + e + " " + one + " -o " + out),
+              0);
+    const auto bytes = Load(out);
+    const Archive a = Read(bytes);
+    ASSERT_EQ(a.items.size(), 9u);
+    // The level in force, whether libdeflate's output at that level is the item's.
+    for (const auto& [i, level, libdeflates] :
+         {std::tuple{0u, 12, false}, {1u, 1, true}, {2u, 9, true}, {3u, 11, true}, {4u, 12, false}, {5u, 12, true}}) {
+        SCOPED_TRACE(a.items[i].name);
+        const auto& data = i == 5 ? letters : program;
+        const auto libdeflate = LibdeflateAt(data, level);
+        EXPECT_EQ(a.items[i].method, 8u);
+        if (libdeflates) {
+            ASSERT_EQ(a.items[i].csize, libdeflate.size());
+            EXPECT_TRUE(std::equal(libdeflate.begin(), libdeflate.end(), bytes.begin() + a.items[i].dataAt));
+        } else {
+            EXPECT_LT(a.items[i].csize, libdeflate.size()) << "Zopfli's output, smaller than libdeflate's";
+        }
+        EXPECT_EQ(ItemData(bytes, a.items[i]), data);
+    }
+    EXPECT_LT(a.items[3].csize, a.items[2].csize) << "levels 9 and 11 differ on this data";
+    EXPECT_LT(a.items[2].csize, a.items[1].csize) << "levels 1 and 9 differ on this data";
+    for (std::size_t i = 6; i < 9; ++i) {
+        EXPECT_EQ(a.items[i].method, 0u) << a.items[i].name;
+        EXPECT_EQ(a.items[i].csize, a.items[i].usize) << a.items[i].name;
+    }
+    EXPECT_EQ(ItemData(bytes, a.items[6]), noise);
+}
+
 TEST_F(PackTool, TimeComesFromSourceDateEpochAndOutputIsDeterministic) {
     const std::string f = Write("data.txt", Compressible(5000));
     const std::string pre = Write("stub.bin", Noise(512));
@@ -463,7 +553,8 @@ TEST_F(PackTool, RefusesBadInvocations) {
     const std::string f = Write("x.txt", Text("x"));
     EXPECT_NE(Run("", f), 0) << "no output";
     EXPECT_NE(Run("", "-o " + dir_ + "/o.zip " + dir_ + "/missing.txt"), 0);
-    EXPECT_NE(Run("", "--level 12 -o " + dir_ + "/o.zip " + f), 0);
+    EXPECT_NE(Run("", "--level 0 -o " + dir_ + "/o.zip " + f), 0);
+    EXPECT_NE(Run("", "--level 13 -o " + dir_ + "/o.zip " + f), 0);
     EXPECT_NE(Run("", "--attributes zz -o " + dir_ + "/o.zip " + f), 0);
     EXPECT_NE(Run("", "--bogus -o " + dir_ + "/o.zip " + f), 0);
     EXPECT_NE(Run("", "-o " + dir_ + "/no/such/dir/o.zip " + f), 0);

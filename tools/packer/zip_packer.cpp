@@ -31,9 +31,9 @@ void PutBytes(std::vector<std::uint8_t>& out, const void* data, std::size_t size
     out.insert(out.end(), bytes, bytes + size);
 }
 
-// Raw deflate (no zlib header or trailer). An empty input still yields a valid
-// final block, as every ZIP tool writes it.
-std::vector<std::uint8_t> RawDeflate(const std::vector<std::uint8_t>& data, int level) {
+}  // namespace
+
+std::vector<std::uint8_t> ZlibDeflate(const std::vector<std::uint8_t>& data, int level) {
     if (level < 1) level = 1;
     if (level > 9) level = 9;
     z_stream stream;
@@ -63,6 +63,8 @@ std::vector<std::uint8_t> RawDeflate(const std::vector<std::uint8_t>& data, int 
     deflateEnd(&stream);
     return out;
 }
+
+namespace {
 
 std::uint32_t Crc32(const std::vector<std::uint8_t>& data) {
     uLong crc = crc32(0L, Z_NULL, 0);
@@ -107,7 +109,7 @@ struct PreparedItem {
     std::uint16_t flags;
 };
 
-PreparedItem Prepare(const Item& item) {
+PreparedItem Prepare(const Item& item, Deflater deflater, bool storeWhenNotSmaller) {
     PreparedItem prepared;
     if (item.folder) {
         prepared.method = Method::Stored;
@@ -117,7 +119,15 @@ PreparedItem Prepare(const Item& item) {
         prepared.method = item.method;
         prepared.crc = Crc32(item.data);
         prepared.uncompressedSize = static_cast<std::uint32_t>(item.data.size());
-        prepared.payload = item.method == Method::Deflate ? RawDeflate(item.data, item.level) : item.data;
+        if (item.method == Method::Deflate) {
+            prepared.payload = deflater(item.data, item.level);
+            if (storeWhenNotSmaller && prepared.payload.size() >= item.data.size()) {
+                prepared.method = Method::Stored;
+                prepared.payload = item.data;
+            }
+        } else {
+            prepared.payload = item.data;
+        }
     }
     prepared.attributes = item.externalAttributes != 0
                               ? item.externalAttributes
@@ -164,7 +174,7 @@ Packed Pack(const std::vector<Item>& items, const Options& options) {
     std::vector<PreparedItem> prepared;
     prepared.reserve(items.size());
     for (const Item& item : items) {
-        const PreparedItem p = Prepare(item);
+        const PreparedItem p = Prepare(item, options.deflater, options.storeWhenNotSmaller);
         const std::uint32_t dos = DosDateTime(item.modificationTime);
         std::vector<std::uint8_t> extra = item.localExtraBefore;
         const std::vector<std::uint8_t> ut = LocalUtBlock(item);

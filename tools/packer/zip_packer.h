@@ -1,6 +1,9 @@
 // The payload packer: writes archives in the setup's payload form. It is plain
 // C++ with zlib, so it builds natively (the larkspan-pack tool) and into the
-// Windows test programs, which make their fixtures with it.
+// Windows test programs, which make their fixtures with it. The deflate encoder
+// is the caller's choice (Options::deflater): zlib's, which builds everywhere,
+// or libdeflate's and Zopfli's (tools/packer/host_deflaters.h), which only the
+// native build has and which the larkspan-pack tool uses.
 //
 // The form: ZIP with standard central headers and end record, but every local
 // header starts with 50 55 55 04 instead of 50 4B 03 04. Items are stored or
@@ -16,11 +19,19 @@ namespace packer {
 
 enum class Method : std::uint16_t { Stored = 0, Deflate = 8 };
 
+// A deflate encoder: raw deflate data (no zlib header or trailer) of `data` at
+// `level`, on the encoder's own scale; a level outside it counts as the nearest
+// end. An empty input still yields a valid final block, as every ZIP tool writes it.
+using Deflater = std::vector<std::uint8_t> (*)(const std::vector<std::uint8_t>& data, int level);
+
+// zlib's deflate, levels 1..9.
+std::vector<std::uint8_t> ZlibDeflate(const std::vector<std::uint8_t>& data, int level);
+
 struct Item {
     std::string name;                // stored name, bytes as given (use '/' inside folders)
     std::vector<std::uint8_t> data;  // empty for folder items
     Method method = Method::Deflate;
-    int level = 6;        // deflate level 1..9
+    int level = 6;        // deflate level on the scale of Options::deflater (zlib's: 1..9)
     bool folder = false;  // a folder item: name should end in '/', data empty, stored
     // External attributes: Unix mode in the high 16 bits, DOS bits in the low byte.
     // 0 means "the default": 0100644 << 16 | 0x20 for files, 040755 << 16 | 0x10 for folders.
@@ -39,6 +50,10 @@ struct Options {
     std::vector<std::uint8_t> prepend;    // bytes placed before the archive (offsets stay archive-relative)
     std::string comment;                  // archive comment in the end record
     bool standardLocalSignature = false;  // write 50 4B 03 04 (an ordinary ZIP), for tests
+    Deflater deflater = ZlibDeflate;
+    // A Deflate item whose deflate data would not be smaller than its data is
+    // stored instead. Off by default: test fixtures need the method they ask for.
+    bool storeWhenNotSmaller = false;
 };
 
 // Where things landed, as offsets into Packed::bytes (prepended bytes included).
