@@ -5,7 +5,9 @@
 //     while the main dialog plays its animation (first round only);
 //   - wall time of the copy: from the progress dialog being shown to it being
 //     gone (the dialog goes when the last item is written, before the launch),
-//     with the throughput over the payload's uncompressed bytes;
+//     with the throughput over the payload's uncompressed bytes, and the CPU
+//     time the setup's Linux process spends in that time (less sensitive to
+//     other load on the machine than the wall time);
 //   - the moments after Install: main dialog hidden and destroyed, progress
 //     dialog shown, last item written (its file has its full size), progress
 //     dialog hidden and destroyed, the installed program's process created and
@@ -195,8 +197,9 @@ struct LastItem {
 // Figures of one run of the setup through its dialogs.
 struct SetupRun {
     bool ok = false;
-    double startup = 0;  // process start to licence dialog shown
-    double copy = 0;     // progress dialog shown to gone
+    double startup = 0;   // process start to licence dialog shown
+    double copy = 0;      // progress dialog shown to gone
+    double copyCpu = -1;  // CPU time of the setup's host process over the copy; -1 when unknown
     double installToReport = 0;
     Timeline timeline;
     double peakWorkingSet = 0;  // MiB
@@ -235,11 +238,11 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
         return run;
     }
 
+    // The Linux process that runs the setup, for its CPU time.
+    const std::string hostPid = FindHostProcess(setupPath.substr(setupPath.find_last_of("\\/") + 1));
     if (watchSeconds > 0) {
         // Let the dialog settle, then watch it play without touching it.
         ::Sleep(1000);
-        std::string exeName = setupPath.substr(setupPath.find_last_of("\\/") + 1);
-        const std::string hostPid = FindHostProcess(exeName);
         const double cpu0 = CpuSeconds(setup.processHandle());
         const double host0 = HostCpuSeconds(hostPid);
         const double wall0 = bench::Now();
@@ -267,6 +270,7 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
     Timeline& at = run.timeline;
     HWND progress = nullptr;
     HWND report = nullptr;
+    double copyCpuStart = -1;
     win32::UniqueHandle program;
     // Everything is looked at without sending the setup a message; only the
     // probing round sends the progress dialog one.
@@ -278,9 +282,16 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& destination, 
         if (at.mainHidden >= 0 && at.mainGone < 0 && !::IsWindow(main)) at.mainGone = t;
         if (progress == nullptr) {
             progress = e2e::FindProgressDialog(setup.processId());
-            if (progress != nullptr) at.progressShown = t;
+            if (progress != nullptr) {
+                at.progressShown = t;
+                copyCpuStart = HostCpuSeconds(hostPid);
+            }
         } else if (at.progressHidden < 0) {
-            if (!::IsWindowVisible(progress)) at.progressHidden = t;
+            if (!::IsWindowVisible(progress)) {
+                at.progressHidden = t;
+                const double copyCpuEnd = HostCpuSeconds(hostPid);
+                if (copyCpuStart >= 0 && copyCpuEnd >= 0) run.copyCpu = copyCpuEnd - copyCpuStart;
+            }
         } else if (at.progressGone < 0 && !::IsWindow(progress)) {
             at.progressGone = t;
         }
@@ -424,12 +435,14 @@ int RunTimeline(const std::string& setupPath, const std::string& destination, co
     std::printf("%-4s %8s %8s %8s %8s %8s %8s %8s %8s %8s\n", "", "hidden", "gone", "shown", "item", "hidden", "gone",
                 "started", "ended", "shown");
     Waits waits;
+    std::vector<double> startup;
     for (int r = 0; r < reps; ++r) {
         const SetupRun run = RunSetup(setupPath, destination, lastItem, 0.0, false);
         if (!run.ok) {
             std::printf("run %d failed (report \"%s\")\n", r + 1, run.report.c_str());
             return 1;
         }
+        startup.push_back(run.startup);
         const Timeline& at = run.timeline;
         std::printf("%-4d", r + 1);
         for (double moment : {at.mainHidden, at.mainGone, at.progressShown, at.lastItemWritten, at.progressHidden,
@@ -444,6 +457,7 @@ int RunTimeline(const std::string& setupPath, const std::string& destination, co
         std::fflush(stdout);
         waits.Add(at);
     }
+    PrintSeries("start to licence dialog shown:", startup, "s", 3);
     waits.Print();
     std::fflush(stdout);
     return 0;
@@ -489,7 +503,7 @@ int main(int argc, char** argv) {
     std::printf("rounds: %d, each: the setup through its dialogs, the tool's extract, the tool's list\n", reps);
     std::fflush(stdout);
 
-    std::vector<double> startup, copy, installToReport, workingSet, commit, toolExtract, toolList;
+    std::vector<double> startup, copy, copyCpu, installToReport, workingSet, commit, toolExtract, toolList;
     Waits waits;
     SetupRun last;
     bool failed = false;
@@ -504,6 +518,7 @@ int main(int argc, char** argv) {
         }
         startup.push_back(run.startup);
         copy.push_back(run.copy);
+        if (run.copyCpu >= 0) copyCpu.push_back(run.copyCpu);
         installToReport.push_back(run.installToReport);
         waits.Add(run.timeline);
         workingSet.push_back(run.peakWorkingSet);
@@ -537,6 +552,7 @@ int main(int argc, char** argv) {
     PrintSeries("start to licence dialog shown:", startup, "s", 3);
     PrintSeries("copy wall time (progress dialog shown to gone):", copy, "s", 3);
     std::printf("%-44s %8.1f MB/s of uncompressed output\n", "  copy throughput:", mb / copySeconds);
+    if (!copyCpu.empty()) PrintSeries("  CPU time of the setup over the copy:", copyCpu, "s", 2);
     PrintSeries("Install pressed to final report:", installToReport, "s", 3);
     std::printf("%-44s (copy, launch of the program item, report)\n", "");
     waits.Print();
