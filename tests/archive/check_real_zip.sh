@@ -29,6 +29,11 @@ export LARKSPAN_WINEPREFIX="${LARKSPAN_WINEPREFIX:-$build/wineprefix}"
 # Its input is not the list of cases that the loop below reads.
 run() { "$root/cmake/wine-run.sh" "$tool" "$@" </dev/null; }
 
+# Where this build's Wine cannot run here, wine-run.sh prints the skip marker
+# and its reason instead of starting the tool: pass that on and stop.
+probe=$(run list NUL 2>&1 || true)
+case "$probe" in larkspan-skip:*) echo "$probe"; exit 0 ;; esac
+
 work=$(mktemp -d /tmp/larkspan-realzip.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
