@@ -1,6 +1,7 @@
 // The walker's view of a stream, frame by frame, for the makers' tool and the
-// tests: kept apart from the control's loading, since it collects what it
-// finds in growing containers, which the setup itself has no use for.
+// tests. It lives in a library of its own, away from the control's loading:
+// it collects what it finds in growing containers, which the setup itself has
+// no use for.
 #include <new>
 
 #include "picture/animated_picture_wnd.h"

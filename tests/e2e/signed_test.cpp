@@ -4,35 +4,21 @@
 // still refused by that check.
 #include "tests/e2e/support/e2e_support.h"
 #include "tools/pechecksum/pe_checksum.h"
+#include "tools/pechecksum/pe_sizes.h"
 
 #include <algorithm>
 
 namespace e2e {
 namespace {
 
-// PE layout: e_lfanew, the optional header after the signature and the file
-// header, its data directories after the PE32 or PE32+ fields, 8 bytes each.
-constexpr std::size_t kLfanewOffset = 0x3C;
-constexpr std::size_t kOptionalHeaderInPe = 24;
-constexpr std::uint16_t kPe32PlusMagic = 0x20B;
-constexpr std::size_t kDirectoriesInPe32 = 96;
-constexpr std::size_t kDirectoriesInPe32Plus = 112;
-constexpr std::size_t kDirectoryEntryBytes = 8;
-constexpr std::size_t kSecurityDirectoryEntry = 4;
-
 // The certificate table entry of the optional header's data directories
-// (offset and size); {0, 0} when the file has none.
+// (offset and size); {0, 0} when the file has none or is not a PE file.
+constexpr std::uint32_t kSecurityDirectoryEntry = 4;
+
 std::pair<std::uint32_t, std::uint32_t> CertificateTable(const std::vector<std::uint8_t>& image) {
-    auto read32 = [&](std::size_t at) {
-        std::uint32_t value = 0;
-        for (std::size_t i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(image[at + i]) << (8 * i);
-        return value;
-    };
-    const std::size_t optional = read32(kLfanewOffset) + kOptionalHeaderInPe;
-    const bool pe32Plus = (image[optional] | image[optional + 1] << 8) == kPe32PlusMagic;
-    const std::size_t directories = optional + (pe32Plus ? kDirectoriesInPe32Plus : kDirectoriesInPe32);
-    const std::size_t entry = directories + kDirectoryEntryBytes * kSecurityDirectoryEntry;
-    return {read32(entry), read32(entry + 4)};
+    const auto entry =
+        pechecksum::DataDirectory(image, kSecurityDirectoryEntry).value_or(pechecksum::DataDirectoryEntry{});
+    return {entry.address, entry.size};
 }
 
 TEST(Signed, SignedSetupPassesItsCheckAndInstalls) {

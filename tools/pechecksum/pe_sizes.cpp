@@ -14,7 +14,8 @@ constexpr std::size_t kDirectoryCountPe32Plus = 108;
 constexpr std::uint32_t kResourceDirectory = 2;
 constexpr std::uint32_t kHighBit = 0x80000000u;
 constexpr std::size_t kDirectoryTableBytes = 16;
-constexpr std::size_t kDirectoryEntryBytes = 8;
+constexpr std::size_t kDirectoryEntryBytes = 8;      // of a resource directory table
+constexpr std::size_t kDataDirectoryEntryBytes = 8;  // of the optional header's data directories
 constexpr std::size_t kDataEntryBytes = 16;
 
 bool Fits(const std::vector<std::uint8_t>& image, std::size_t at, std::size_t bytes) noexcept {
@@ -58,6 +59,26 @@ std::optional<std::size_t> FileOffset(const std::vector<std::uint8_t>& image, co
         if (rva >= start && rva - start < rawBytes) return Read32(image, section + 20) + (rva - start);
     }
     return std::nullopt;
+}
+
+// Entry `index` of the data directories of the image whose headers these are.
+std::optional<DataDirectoryEntry> DataDirectoryOf(const std::vector<std::uint8_t>& image, const Headers& headers,
+                                                  std::uint32_t index) noexcept {
+    if (!Fits(image, headers.optionalHeader, 2)) return std::nullopt;
+    const std::uint16_t magic = Read16(image, headers.optionalHeader);
+    std::size_t countField = 0;
+    if (magic == kMagicPe32) {
+        countField = headers.optionalHeader + kDirectoryCountPe32;
+    } else if (magic == kMagicPe32Plus) {
+        countField = headers.optionalHeader + kDirectoryCountPe32Plus;
+    } else {
+        return std::nullopt;
+    }
+    if (!Fits(image, countField, 4)) return std::nullopt;
+    if (Read32(image, countField) <= index) return DataDirectoryEntry{};  // the header has no such entry
+    const std::size_t entry = countField + 4 + static_cast<std::size_t>(index) * kDataDirectoryEntryBytes;
+    if (!Fits(image, entry, kDataDirectoryEntryBytes)) return std::nullopt;
+    return DataDirectoryEntry{Read32(image, entry), Read32(image, entry + 4)};
 }
 
 // One level of the resource tree, within the resource section at `root`.
@@ -136,26 +157,20 @@ std::vector<SectionSize> SectionSizes(const std::vector<std::uint8_t>& image) {
     return sizes;
 }
 
+std::optional<DataDirectoryEntry> DataDirectory(const std::vector<std::uint8_t>& image, std::uint32_t index) {
+    const std::optional<Headers> headers = ReadHeaders(image);
+    if (!headers) return std::nullopt;
+    return DataDirectoryOf(image, *headers, index);
+}
+
 std::optional<std::uint64_t> ResourceBytes(const std::vector<std::uint8_t>& image, const ResourceType& type,
                                            std::uint16_t id) {
     const std::optional<Headers> headers = ReadHeaders(image);
-    if (!headers || !Fits(image, headers->optionalHeader, 2)) return std::nullopt;
-    const std::uint16_t magic = Read16(image, headers->optionalHeader);
-    std::size_t countField = 0;
-    if (magic == kMagicPe32) {
-        countField = headers->optionalHeader + kDirectoryCountPe32;
-    } else if (magic == kMagicPe32Plus) {
-        countField = headers->optionalHeader + kDirectoryCountPe32Plus;
-    } else {
-        return std::nullopt;
-    }
-    if (!Fits(image, countField, 4)) return std::nullopt;
-    if (Read32(image, countField) <= kResourceDirectory) return 0;  // no resource directory at all
-    const std::size_t directory = countField + 4 + kResourceDirectory * 8;
-    if (!Fits(image, directory, 8)) return std::nullopt;
-    const std::uint32_t rva = Read32(image, directory);
-    if (rva == 0) return 0;
-    const std::optional<std::size_t> root = FileOffset(image, *headers, rva);
+    if (!headers) return std::nullopt;
+    const std::optional<DataDirectoryEntry> directory = DataDirectoryOf(image, *headers, kResourceDirectory);
+    if (!directory) return std::nullopt;
+    if (directory->address == 0) return 0;  // no resource directory at all
+    const std::optional<std::size_t> root = FileOffset(image, *headers, directory->address);
     if (!root) return std::nullopt;
 
     const ResourceTree tree(image, *root);
