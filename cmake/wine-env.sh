@@ -1,11 +1,16 @@
 # Sourced by wine-run.sh and wine-fixture.sh: the Wine that matches the build.
 #   LARKSPAN_WINEARCH=win64 (default)  the host's 64-bit Wine, for the x86_64 build
-#   LARKSPAN_WINEARCH=win32            the 32-bit Wine inside the i386 root of
-#                                      scripts/wine32, for the i686 build (the product)
-#   LARKSPAN_WINEARCH=wow64            the i686 build in a 64-bit prefix, as on 64-bit
-#                                      Windows: the 64-bit Wine with its 32-bit half,
-#                                      inside the amd64 root of scripts/wine32 --wow64
-# Sets WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES and DISPLAY, and defines
+#   LARKSPAN_WINEARCH=win32            the 32-bit Wine inside the i386 root of scripts/wine32:
+#                                      the i686 build in a 32-bit prefix, as on 32-bit Windows
+#   LARKSPAN_WINEARCH=wow64            the i686 build in a 64-bit prefix, as on 64-bit Windows:
+#                                      the 64-bit Wine of scripts/wine32 --wow64, which runs
+#                                      32-bit programs inside 64-bit processes
+#   LARKSPAN_WINEARCH=i686             the i686 build's own way on this machine: win32 where that
+#                                      runs, wow64 where only that runs (scripts/wine32 ways)
+#   LARKSPAN_WINEARCH=i686-wow64       the i686 build's second way: wow64 where the first was
+#                                      win32; where the first is wow64 already, nothing (skipped)
+# Sets WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES, wine_way (win64, win32 or wow64) and,
+# when the caller set none, DISPLAY: the X server that the fixture started for this prefix. Defines
 #   wine_skip_reason   prints why this Wine cannot run here and returns 1, or returns 0
 #   wine_cmd ARGS...   runs ARGS with this architecture's Wine loader
 #   wine_exec ARGS...  the same in place of the calling shell
@@ -18,34 +23,63 @@ kSkipMarker="larkspan-skip:"
 export WINEPREFIX="$LARKSPAN_WINEPREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-if [ -z "${DISPLAY:-}" ]; then export DISPLAY="${LARKSPAN_DISPLAY:-:97}"; fi
+# The fixture's X server: the display it started for this prefix, written beside it.
+wine_display_file="$WINEPREFIX.display"
+wine_caller_display="${DISPLAY:-}"
+if [ -z "$wine_caller_display" ] && [ -s "$wine_display_file" ]; then
+    DISPLAY=$(cat "$wine_display_file")
+    export DISPLAY
+fi
 
-wine32_skip_reason() {
-    reason=$("$wine_root/scripts/wine32" probe) && return 0
-    echo "the 32-bit build's tests cannot run: $reason"
+wine_skip=""
+case "${LARKSPAN_WINEARCH:-win64}" in
+win64 | win32 | wow64) wine_way=${LARKSPAN_WINEARCH:-win64} ;;
+i686)
+    if "$wine_root/scripts/wine32" way win32 >/dev/null; then
+        wine_way=win32
+    elif "$wine_root/scripts/wine32" way wow64 >/dev/null; then
+        wine_way=wow64
+    else
+        wine_way=win32
+        wine_skip="the i686 build's tests cannot run: $("$wine_root/scripts/wine32" way win32); $("$wine_root/scripts/wine32" way wow64)"
+    fi
+    ;;
+i686-wow64)
+    wine_way=wow64
+    if ! why=$("$wine_root/scripts/wine32" way win32); then
+        wine_skip="the i686 build's tests run in the 64-bit prefix of the WoW64 mode already ($why)"
+    fi
+    ;;
+*) echo "LARKSPAN_WINEARCH must be win64, win32, wow64, i686 or i686-wow64, not $LARKSPAN_WINEARCH" >&2; exit 2 ;;
+esac
+
+wine_skip_reason() {
+    if [ -n "$wine_skip" ]; then
+        echo "$wine_skip"
+        return 1
+    fi
+    [ "$wine_way" = win64 ] && return 0
+    why=$("$wine_root/scripts/wine32" way "$wine_way") && return 0
+    echo "the 32-bit build's tests cannot run in the $wine_way way: $why"
     return 1
 }
-case "${LARKSPAN_WINEARCH:-win64}" in
+case "$wine_way" in
 win64)
     export WINEARCH=win64
-    wine_skip_reason() { return 0; }
     wine_cmd() { /usr/lib/wine/wine64 "$@"; }
     wine_exec() { exec /usr/lib/wine/wine64 "$@"; }
     wineserver_cmd() { /usr/lib/wine/wineserver "$@"; }
     ;;
 win32)
     export WINEARCH=win32
-    wine_skip_reason() { wine32_skip_reason; }
-    wine_cmd() { "$wine_root/scripts/wine32" exec /usr/lib/wine/wine "$@"; }
-    wine_exec() { exec "$wine_root/scripts/wine32" exec /usr/lib/wine/wine "$@"; }
-    wineserver_cmd() { "$wine_root/scripts/wine32" exec /usr/lib/wine/wineserver "$@"; }
+    wine_cmd() { "$wine_root/scripts/wine32" exec larkspan-wine "$@"; }
+    wine_exec() { exec "$wine_root/scripts/wine32" exec larkspan-wine "$@"; }
+    wineserver_cmd() { "$wine_root/scripts/wine32" exec larkspan-wineserver "$@"; }
     ;;
 wow64)
     export WINEARCH=win64
-    wine_skip_reason() { wine32_skip_reason; }
-    wine_cmd() { "$wine_root/scripts/wine32" --wow64 exec /usr/lib/wine/wine64 "$@"; }
-    wine_exec() { exec "$wine_root/scripts/wine32" --wow64 exec /usr/lib/wine/wine64 "$@"; }
-    wineserver_cmd() { "$wine_root/scripts/wine32" --wow64 exec /usr/lib/wine/wineserver "$@"; }
+    wine_cmd() { "$wine_root/scripts/wine32" --wow64 exec larkspan-wine "$@"; }
+    wine_exec() { exec "$wine_root/scripts/wine32" --wow64 exec larkspan-wine "$@"; }
+    wineserver_cmd() { "$wine_root/scripts/wine32" --wow64 exec larkspan-wineserver "$@"; }
     ;;
-*) echo "LARKSPAN_WINEARCH must be win64, win32 or wow64, not $LARKSPAN_WINEARCH" >&2; exit 2 ;;
 esac

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Screenshots of setup runs as a user sees them, taken on the current X display
-# (the Xvfb that the Wine fixture starts when there is none):
+# (the Xvfb of its own that the Wine fixture starts when there is none):
 #
 #   licence.png   the licence agreement dialog
 #   main.png      the destination folder dialog, its animation playing
@@ -21,12 +21,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 drive=$1 setup=$2 big=$3 out=${4:-screenshots}
 : "${LARKSPAN_WINEPREFIX:?LARKSPAN_WINEPREFIX must name the build's Wine prefix}"
-if [ -z "${DISPLAY:-}" ]; then export DISPLAY="${LARKSPAN_DISPLAY:-:97}"; fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$root/cmake/wine-fixture.sh" start >/dev/null
+# The caller's display, or the Xvfb that the fixture started for this prefix.
+DISPLAY=$("$root/cmake/wine-fixture.sh" display)
+export DISPLAY
 # Without a window manager nobody draws title bars; let Wine draw its own for
 # the pictures (only in this build's prefix, and only while they are taken).
 x11key='HKCU\Software\Wine\X11 Driver'
