@@ -22,7 +22,10 @@ wine_root=$(cd "$(dirname "$0")/.." && pwd)
 kSkipMarker="larkspan-skip:"
 export WINEPREFIX="$LARKSPAN_WINEPREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Without Gecko and Mono; and without winemenubuilder, which turns each Start-menu shortcut a test
+# program creates into files under $HOME, shared by every prefix (and tree) of the machine, and
+# lingers reading the program's icon.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 # The fixture's X server: the display it started for this prefix, written beside it.
 wine_display_file="$WINEPREFIX.display"
 wine_caller_display="${DISPLAY:-}"
