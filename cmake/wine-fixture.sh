@@ -12,11 +12,18 @@ set -e
 . "$(dirname "$0")/wine-env.sh"
 pidfile="$WINEPREFIX.xvfb.pid"
 
-# own_xvfb: true when the pid file names a live Xvfb (the one start started for this prefix).
+# started_at PID: the process's start time (in clock ticks since boot), which tells it apart from
+# a later process that was given the same number.
+started_at() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20; }
+
+# own_xvfb: true when the pid file names the Xvfb that start started for this prefix and that
+# still runs. Process numbers come round again quickly on a machine that starts thousands of
+# Wine processes: a number alone could name any process by now, another run's among them.
 own_xvfb() {
     [ -s "$pidfile" ] || return 1
-    pid=$(cat "$pidfile")
-    [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' < "/proc/$pid/cmdline" | grep -q '^[^ ]*Xvfb .*-displayfd'
+    read -r pid since < "$pidfile" || return 1
+    [ -n "$since" ] && [ "$(started_at "$pid")" = "$since" ] &&
+        tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null | grep -q '^[^ ]*Xvfb .*-displayfd'
 }
 
 start_xvfb() {
@@ -26,11 +33,12 @@ start_xvfb() {
     : > "$number"
     # Nothing of this script's output reaches the server: CTest waits for that pipe to close.
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 </dev/null &
-    echo $! > "$pidfile"
+    pid=$!
+    echo "$pid $(started_at "$pid")" > "$pidfile"
     # The number is written once the server accepts connections.
     i=0
     while [ $i -lt 100 ] && ! grep -q '^[0-9][0-9]*$' "$number"; do
-        kill -0 "$(cat "$pidfile")" 2>/dev/null || break
+        kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
         i=$((i + 1))
     done
@@ -91,7 +99,6 @@ stop)
         wineserver_cmd -w >/dev/null 2>&1 || true
     fi
     if own_xvfb; then
-        pid=$(cat "$pidfile")
         kill "$pid" 2>/dev/null || true
         i=0; while [ $i -lt 50 ] && kill -0 "$pid" 2>/dev/null; do sleep 0.1; i=$((i + 1)); done
     fi
