@@ -43,7 +43,7 @@ void PrintUsage() {
         "                     [--jobs N] [--quiet] -o OUT [storedName=]path...\n"
         "Items are deflated; one that deflate would not make smaller is stored.\n"
         "--level N: 1..12, default 12, the smallest output: each item deflated by both\n"
-        "           libdeflate (level 12) and Zopfli, the smaller kept (slow: about 0.1 MB/s).\n"
+        "           libdeflate (level 12) and Zopfli, the smaller kept (slow: about 0.1 MB/s a core).\n"
         "           1..11: libdeflate's level N alone, much faster; a zlib level N (1..9)\n"
         "           maps to the same N, which libdeflate makes a little smaller.\n"
         "--jobs N:  deflate on N threads (default: one per core); the output is the same.\n"
