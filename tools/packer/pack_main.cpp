@@ -86,7 +86,7 @@ int Fail(const std::string& message) {
 }
 
 // More threads than this gain nothing on any machine and only cost memory
-// (Zopfli needs some 30 MB for each part it works on).
+// (Zopfli needs some 22 MiB for each part it works on).
 constexpr unsigned kMostJobs = 1024;
 
 std::string Duration(double seconds) {
