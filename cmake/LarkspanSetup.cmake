@@ -81,7 +81,7 @@ function(larkspan_add_setup target)
                 list(APPEND item_files "${path}")
             endforeach()
             add_custom_command(OUTPUT "${archive}"
-                COMMAND "${LARKSPAN_TOOL_pack}" --time ${LARKSPAN_SOURCE_DATE_EPOCH} ${S_PACK_OPTIONS} -o "${archive}" ${S_PAYLOAD}
+                COMMAND "${LARKSPAN_TOOL_pack}" --quiet --time ${LARKSPAN_SOURCE_DATE_EPOCH} ${S_PACK_OPTIONS} -o "${archive}" ${S_PAYLOAD}
                 DEPENDS ${item_files} ${S_DEPENDS} "${LARKSPAN_TOOL_pack}"
                 COMMENT "Packing the payload of ${target}"
                 VERBATIM)

@@ -1,5 +1,6 @@
 // The packer's archives read back by a small reader of our own, written here
 // from the archive layout and independent of the packer's code.
+#include "tools/packer/host_deflaters.h"
 #include "tools/packer/zip_packer.h"
 
 #include "tests/support/bytes.h"
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include <sys/wait.h>
 
@@ -414,8 +416,8 @@ protected:
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    int Run(const std::string& env, const std::string& args) {
-        const std::string command = env + " '" LARKSPAN_PACK_TOOL "' " + args + " 2>/dev/null";
+    int Run(const std::string& env, const std::string& args, const std::string& errors = "/dev/null") {
+        const std::string command = env + " '" LARKSPAN_PACK_TOOL "' " + args + " 2>" + errors;
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -518,6 +520,44 @@ TEST_F(PackTool, LevelPicksTheEncoderAndWhatWouldNotShrinkIsStored) {
         EXPECT_EQ(a.items[i].csize, a.items[i].usize) << a.items[i].name;
     }
     EXPECT_EQ(ItemData(bytes, a.items[6]), noise);
+}
+
+// The same bytes at --jobs 1, 2 and 8 as the library packs on one thread, over
+// items that take each way through the threads: Zopfli's two parts of `large`
+// (the second starting inside a byte and holding a stored block) joined, a
+// text, noise (stored), an empty item, machine code at libdeflate's level 9
+// alone. With --quiet nothing on standard error.
+TEST_F(PackTool, SameArchiveWhateverTheNumberOfThreads) {
+    std::vector<std::uint8_t> large(1000000, 0), program = Load("/proc/self/exe");
+    const auto tail = Noise(5000);
+    large.insert(large.end(), tail.begin(), tail.end());
+    program.resize(std::min<std::size_t>(program.size(), 65536));
+    const std::pair<std::string, std::vector<std::uint8_t>> files[] = {
+        {"large", large}, {"text", Compressible(3000)}, {"noise", Noise(30000)}, {"empty", {}}, {"nine", program}};
+    std::string args = "--time 1709214359";
+    std::vector<packer::Item> items;
+    for (const auto& [name, data] : files) {
+        args += (name == "nine" ? " --level 9 " : " ") + name + "=" + Write(name, data);
+        items.push_back(NewItem(name, data));
+        items.back().level = name == "nine" ? 9 : 12;
+        items.back().modificationTime = items.back().accessTime = items.back().creationTime = kLeapDay2024;
+    }
+    packer::Options options;
+    options.deflater = packer::SmallestDeflate;
+    options.storeWhenNotSmaller = true;
+    const auto expected = packer::Pack(items, options).bytes;
+    ASSERT_LT(Read(expected).items[0].csize, LibdeflateAt(large, 12).size()) << "Zopfli's parts are in the archive";
+    // The number of threads, whether --quiet is given.
+    for (const auto& [jobs, quiet] : {std::pair{1, true}, {2, false}, {8, true}}) {
+        SCOPED_TRACE(jobs);
+        const std::string out = dir_ + "/out.zip", errors = dir_ + "/errors.txt";
+        ASSERT_EQ(Run("", args + " --jobs " + std::to_string(jobs) + (quiet ? " --quiet" : "") + " -o " + out, errors),
+                  0);
+        EXPECT_TRUE(Load(out) == expected);
+        if (quiet) {
+            EXPECT_TRUE(Load(errors).empty());
+        }
+    }
 }
 
 TEST_F(PackTool, TimeComesFromSourceDateEpochAndOutputIsDeterministic) {

@@ -5,6 +5,7 @@
 
 #include "tools/packer/zip_packer.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -35,10 +36,38 @@ constexpr int kZopfliIterations = 5;
 std::vector<std::uint8_t> ZopfliDeflate(const std::vector<std::uint8_t>& data, int iterations,
                                         int maxBlocks = kZopfliAnyNumberOfBlocks);
 
+// Zopfli deflates its input in parts of a million bytes, one after the other,
+// each on its own: only the window of 32 KiB before a part reaches into the
+// one before it. So one item's parts can be deflated on threads of their own
+// and joined into the very bytes ZopfliDeflate gives for the whole item.
+constexpr std::size_t kZopfliPartSize = 1000000;
+
+// The parts of an input of `size` bytes; an empty input has one, its final block.
+std::size_t ZopfliPartCount(std::size_t size);
+
+// Deflate blocks that start at bit 0 of their first byte and end at bit `bitCount`.
+struct DeflateBits {
+    std::vector<std::uint8_t> bytes;
+    std::size_t bitCount = 0;
+};
+
+// Part `part` of `data` as ZopfliDeflate writes it (the last part ends in the final block).
+DeflateBits ZopfliDeflatePartOf(const std::vector<std::uint8_t>& data, std::size_t part, int iterations,
+                                int maxBlocks = kZopfliAnyNumberOfBlocks);
+
+// All of `data`'s parts, in order, joined into one deflate stream: byte for
+// byte what ZopfliDeflate makes of `data` with the same settings. Throws
+// std::runtime_error when a part does not inflate (parts of other data).
+std::vector<std::uint8_t> JoinZopfliParts(const std::vector<std::uint8_t>& data, const std::vector<DeflateBits>& parts);
+
 // larkspan-pack's encoder, a Deflater on libdeflate's scale 1..12: at 12 the
 // smaller of libdeflate's level 12 and Zopfli (kZopfliIterations, any number
-// of blocks), libdeflate first when both are the same size; below 12
-// libdeflate's level alone, for when packing time matters more than bytes.
+// of blocks); below 12 libdeflate's level alone, for when packing time matters
+// more than bytes.
 std::vector<std::uint8_t> SmallestDeflate(const std::vector<std::uint8_t>& data, int level);
+
+// The choice SmallestDeflate makes at 12: Zopfli's output only when it is
+// smaller, libdeflate's when the two are the same size.
+std::vector<std::uint8_t> SmallerOf(std::vector<std::uint8_t> libdeflate, std::vector<std::uint8_t> zopfli);
 
 }  // namespace packer

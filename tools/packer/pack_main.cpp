@@ -2,7 +2,7 @@
 //
 //   larkspan-pack [--time UNIXSECONDS] [--store|--deflate] [--level N] [--prepend FILE]
 //                 [--comment TEXT] [--data-descriptor] [--attributes 0xHEX] [--folder NAME]
-//                 [--standard-signature] -o OUT ITEM...
+//                 [--standard-signature] [--jobs N] [--quiet] -o OUT ITEM...
 //
 // ITEM is [storedName=]path; the stored name defaults to the file's base name.
 // --store, --deflate, --level, --data-descriptor and --attributes apply to the
@@ -12,13 +12,21 @@
 // of libdeflate and Zopfli: at the default level 12 each item is deflated by both
 // and the smaller output kept; --level 1..11 is libdeflate's level alone. An item
 // whose deflate data would not be smaller than the item itself is stored.
+// The deflating runs on --jobs threads (default: one per core), the output the
+// same for any number; while it runs, standard error says how far it is, at
+// most once a second, unless --quiet.
 #include "tools/packer/host_deflaters.h"
+#include "tools/packer/parallel_deflate.h"
 #include "tools/packer/zip_packer.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -32,12 +40,14 @@ void PrintUsage() {
         "usage: larkspan-pack [--time UNIXSECONDS] [--store|--deflate] [--level N]\n"
         "                     [--prepend FILE] [--comment TEXT] [--data-descriptor]\n"
         "                     [--attributes 0xHEX] [--folder NAME] [--standard-signature]\n"
-        "                     -o OUT [storedName=]path...\n"
+        "                     [--jobs N] [--quiet] -o OUT [storedName=]path...\n"
         "Items are deflated; one that deflate would not make smaller is stored.\n"
         "--level N: 1..12, default 12, the smallest output: each item deflated by both\n"
-        "           libdeflate (level 12) and Zopfli, the smaller kept (slow: about 0.1 MB/s).\n"
+        "           libdeflate (level 12) and Zopfli, the smaller kept (slow: about 0.1 MB/s a core).\n"
         "           1..11: libdeflate's level N alone, much faster; a zlib level N (1..9)\n"
-        "           maps to the same N, which libdeflate makes a little smaller.\n",
+        "           maps to the same N, which libdeflate makes a little smaller.\n"
+        "--jobs N:  deflate on N threads (default: one per core); the output is the same.\n"
+        "--quiet:   no progress on standard error.\n",
         stderr);
 }
 
@@ -75,10 +85,71 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-}  // namespace
+// More threads than this gain nothing on any machine and only cost memory
+// (Zopfli needs some 22 MiB for each part it works on).
+constexpr unsigned kMostJobs = 1024;
 
-int main(int argc, char** argv) {
+std::string Duration(double seconds) {
+    const long s = static_cast<long>(seconds + 0.5);
+    char text[40];
+    if (s < 60) {
+        std::snprintf(text, sizeof text, "%ld s", s);
+    } else if (s < 3600) {
+        std::snprintf(text, sizeof text, "%ld min %ld s", s / 60, s % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%ld h %ld min", s / 3600, s / 60 % 60);
+    }
+    return text;
+}
+
+// How far the deflating is, on standard error at most once a second: on a
+// terminal one line rewritten in place, elsewhere (a build's log) one line
+// each time. The time left is the time so far scaled by the bytes still to do.
+class ProgressReport {
+public:
+    void Update(const packer::DeflateProgress& progress) {
+        const Clock::time_point now = Clock::now();
+        if (shown_ && now - last_ < std::chrono::seconds(1)) return;
+        shown_ = true;
+        last_ = now;
+        Show(progress, false);
+    }
+    // The last state, once the deflating has ended.
+    void Finish(const packer::DeflateProgress& progress) { Show(progress, true); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void Show(const packer::DeflateProgress& p, bool finished) {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
+        std::string time;
+        if (finished) {
+            time = "done in " + Duration(elapsed);
+        } else if (p.bytesDone >= p.bytes) {
+            time = "finishing";
+        } else if (p.bytesDone == 0) {
+            time = "estimating the time left";
+        } else {
+            time = "about " + Duration(elapsed * static_cast<double>(p.bytes - p.bytesDone) / p.bytesDone) + " left";
+        }
+        constexpr double kMegabyte = 1e6;
+        std::fprintf(stderr, "%slarkspan-pack: %zu of %zu items, %.1f of %.1f MB deflated, %s%s", terminal_ ? "\r" : "",
+                     p.itemsDone, p.items, p.bytesDone / kMegabyte, p.bytes / kMegabyte, time.c_str(),
+                     terminal_ ? "\x1b[K" : "\n");
+        if (terminal_ && finished) std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+
+    const bool terminal_ = isatty(fileno(stderr)) != 0;
+    const Clock::time_point start_ = Clock::now();
+    Clock::time_point last_;
+    bool shown_ = false;
+};
+
+int Run(int argc, char** argv) {
     std::optional<std::uint32_t> time;
+    unsigned jobs = packer::AvailableCores();
+    bool quiet = false;
     std::string outPath;
     std::string prependPath;
     packer::Options options;
@@ -131,6 +202,13 @@ int main(int argc, char** argv) {
             const auto value = ParseUnsigned(argv[++i], 16);
             if (!value) return Fail("bad --attributes value (hexadecimal expected)");
             attributes = *value;
+        } else if (arg == "--jobs") {
+            if (!needValue()) return 1;
+            const auto value = ParseUnsigned(argv[++i], 10);
+            if (!value || *value < 1 || *value > kMostJobs) return Fail("--jobs takes 1.." + std::to_string(kMostJobs));
+            jobs = *value;
+        } else if (arg == "--quiet") {
+            quiet = true;
         } else if (arg == "--standard-signature") {
             options.standardLocalSignature = true;
         } else if (arg == "--folder") {
@@ -192,11 +270,32 @@ int main(int argc, char** argv) {
         items.push_back(std::move(p.item));
     }
 
-    const packer::Packed packed = packer::Pack(items, options);
+    ProgressReport report;
+    packer::DeflateProgress last;
+    const auto onProgress = [&](const packer::DeflateProgress& progress) {
+        last = progress;
+        report.Update(progress);
+    };
+    std::vector<std::vector<std::uint8_t>> deflated = packer::DeflateItems(
+        items, jobs, quiet ? packer::DeflateProgressSink() : onProgress);
+    if (!quiet) report.Finish(last);
+    const packer::Packed packed = packer::PackDeflated(items, std::move(deflated), options);
     std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
     if (!out) return Fail("cannot create " + outPath);
     out.write(reinterpret_cast<const char*>(packed.bytes.data()), static_cast<std::streamsize>(packed.bytes.size()));
     out.close();
     if (!out) return Fail("cannot write " + outPath);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return Fail("out of memory");
+    } catch (const std::exception& error) {
+        return Fail(error.what());
+    }
 }

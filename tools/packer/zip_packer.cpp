@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <utility>
 
 namespace packer {
 namespace {
@@ -109,7 +110,9 @@ struct PreparedItem {
     std::uint16_t flags;
 };
 
-PreparedItem Prepare(const Item& item, Deflater deflater, bool storeWhenNotSmaller) {
+bool IsDeflated(const Item& item) { return !item.folder && item.method == Method::Deflate; }
+
+PreparedItem Prepare(const Item& item, std::vector<std::uint8_t> deflated, bool storeWhenNotSmaller) {
     PreparedItem prepared;
     if (item.folder) {
         prepared.method = Method::Stored;
@@ -120,7 +123,7 @@ PreparedItem Prepare(const Item& item, Deflater deflater, bool storeWhenNotSmall
         prepared.crc = Crc32(item.data);
         prepared.uncompressedSize = static_cast<std::uint32_t>(item.data.size());
         if (item.method == Method::Deflate) {
-            prepared.payload = deflater(item.data, item.level);
+            prepared.payload = std::move(deflated);
             if (storeWhenNotSmaller && prepared.payload.size() >= item.data.size()) {
                 prepared.method = Method::Stored;
                 prepared.payload = item.data;
@@ -164,6 +167,16 @@ std::uint32_t DosDateTime(std::uint32_t unixSeconds) {
 }
 
 Packed Pack(const std::vector<Item>& items, const Options& options) {
+    std::vector<std::vector<std::uint8_t>> deflated(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (IsDeflated(items[i])) deflated[i] = options.deflater(items[i].data, items[i].level);
+    }
+    return PackDeflated(items, std::move(deflated), options);
+}
+
+Packed PackDeflated(const std::vector<Item>& items, std::vector<std::vector<std::uint8_t>> deflated,
+                    const Options& options) {
+    deflated.resize(items.size());
     Packed packed;
     std::vector<std::uint8_t>& out = packed.bytes;
     out = options.prepend;
@@ -173,8 +186,9 @@ Packed Pack(const std::vector<Item>& items, const Options& options) {
 
     std::vector<PreparedItem> prepared;
     prepared.reserve(items.size());
-    for (const Item& item : items) {
-        const PreparedItem p = Prepare(item, options.deflater, options.storeWhenNotSmaller);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Item& item = items[i];
+        PreparedItem p = Prepare(item, std::move(deflated[i]), options.storeWhenNotSmaller);
         const std::uint32_t dos = DosDateTime(item.modificationTime);
         std::vector<std::uint8_t> extra = item.localExtraBefore;
         const std::vector<std::uint8_t> ut = LocalUtBlock(item);
@@ -213,7 +227,9 @@ Packed Pack(const std::vector<Item>& items, const Options& options) {
             Put32(out, p.uncompressedSize);
         }
         packed.items.push_back(layout);
-        prepared.push_back(p);
+        // The central directory needs everything but the data.
+        p.payload = {};
+        prepared.push_back(std::move(p));
     }
 
     packed.centralDirectoryOffset = static_cast<std::uint32_t>(out.size());

@@ -79,4 +79,11 @@ std::uint32_t DosDateTime(std::uint32_t unixSeconds);
 
 Packed Pack(const std::vector<Item>& items, const Options& options = {});
 
+// Pack with the deflate data made beforehand, deflated[i] for items[i] (what
+// options.deflater would give for a Deflate item; ignored for the others),
+// for a caller that deflates on threads of its own: the same archive as Pack's
+// when each deflated[i] is the deflater's output.
+Packed PackDeflated(const std::vector<Item>& items, std::vector<std::vector<std::uint8_t>> deflated,
+                    const Options& options = {});
+
 }  // namespace packer
