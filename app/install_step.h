@@ -16,11 +16,17 @@ namespace larkspan {
     return IsSingleSwitch(commandLine, "/Uninstall");
 }
 
+// Whether the command line is the switch of the run for rights with the id of
+// the removal that started it (`firstRunId`, 0 when missing or not a number).
+[[nodiscard]] bool IsElevatedUninstallArgument(const char* commandLine, DWORD& firstRunId) noexcept;
+
 // Records the installation in the program's own folder ("Larkspan.installed":
-// product, version, time, and the payload files found there with their
-// sizes), creates or updates the Start-menu shortcut and the registration for
-// removal. Run again over an installation, it updates the same entries.
-// Returns the process exit code: 0 on success, 1 when any part failed.
+// product, version, time, the payload files found there with their sizes and
+// CRC-32, and the Start-menu shortcut), creates or updates the shortcut and
+// the registration for removal: for all users only in a run with rights, for
+// all users or else for the user in a run without. Run again over an
+// installation, it updates the same entries. Returns the process exit code:
+// 0 on success, 1 when any part failed (the record names what was not made).
 [[nodiscard]] int RunInstallStep() noexcept;
 
 }  // namespace larkspan

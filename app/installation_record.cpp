@@ -113,12 +113,11 @@ bool IsSafeStoredName(const char* name) noexcept {
     }
 }
 
-bool WriteInstallationRecord(const char* folder, ULONGLONG& totalBytes) noexcept {
+bool WriteInstallationRecord(const char* folder, ULONGLONG& totalBytes, win32::UniqueFile& record) noexcept {
     char path[MAX_PATH];
     if (!JoinPath(path, folder, LARKSPAN_APP_MARKER_NAME)) return false;
-    win32::UniqueFile file(
-        ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+    record.reset(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!record) return false;
 
     SYSTEMTIME now;
     ::GetSystemTime(&now);
@@ -126,11 +125,11 @@ bool WriteInstallationRecord(const char* folder, ULONGLONG& totalBytes) noexcept
     int length = ::wsprintfA(line, "%s %s\r\nInstalled: %04u-%02u-%02u %02u:%02u:%02u UTC\r\n", LARKSPAN_APP_TITLE,
                              LARKSPAN_APP_VERSION, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
                              now.wSecond);
-    if (!WriteText(file.get(), line, length)) return false;
+    if (!WriteText(record.get(), line, length)) return false;
     static constexpr char kExplanation[] =
         "Files placed by the setup, with their sizes and CRC-32; \"Larkspan.exe /Uninstall\" removes those still "
         "unchanged:\r\n";
-    if (!WriteText(file.get(), kExplanation, sizeof kExplanation - 1)) return false;
+    if (!WriteText(record.get(), kExplanation, sizeof kExplanation - 1)) return false;
 
     totalBytes = 0;
     for (const char* name : kPayloadNames) {
@@ -148,9 +147,14 @@ bool WriteInstallationRecord(const char* folder, ULONGLONG& totalBytes) noexcept
         length = kFilePrefixChars;
         length += FormatSize(line + length, size);
         length += ::wsprintfA(line + length, " %s%08lX %s\r\n", kCrcPrefix, static_cast<unsigned long>(crc), name);
-        if (!WriteText(file.get(), line, length)) return false;
+        if (!WriteText(record.get(), line, length)) return false;
     }
     return true;
+}
+
+bool AppendRecordLine(HANDLE record, const char* prefix, const char* text) noexcept {
+    return WriteText(record, prefix, ::lstrlenA(prefix)) && WriteText(record, text, ::lstrlenA(text)) &&
+           WriteText(record, "\r\n", 2);
 }
 
 namespace {
@@ -160,6 +164,15 @@ namespace {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
+}
+
+// Whether the line starts with the prefix, byte for byte.
+[[nodiscard]] bool StartsWith(const char* line, DWORD lineLength, const char* prefix, int prefixChars) noexcept {
+    if (lineLength < static_cast<DWORD>(prefixChars)) return false;
+    for (int i = 0; i < prefixChars; ++i) {
+        if (line[i] != prefix[i]) return false;
+    }
+    return true;
 }
 
 // A file line after its prefix: size, blank, the checksum and a blank where
@@ -178,8 +191,7 @@ namespace {
     ++at;
     // A name never holds a colon, so a checksum is never taken for a name.
     file.hasCrc = lineLength - at > kCrcPrefixChars + kCrcDigits &&
-                  ::CompareStringA(LOCALE_INVARIANT, 0, line + at, kCrcPrefixChars, kCrcPrefix, kCrcPrefixChars) ==
-                      CSTR_EQUAL;
+                  StartsWith(line + at, lineLength - at, kCrcPrefix, static_cast<int>(kCrcPrefixChars));
     file.crc = 0;
     if (file.hasCrc) {
         at += kCrcPrefixChars;
@@ -198,7 +210,7 @@ namespace {
     return IsSafeStoredName(file.name);
 }
 
-enum class LineKind { LineEnd, LineOther, LineFile, LineDamaged };
+enum class LineKind { LineEnd, LineOther, LineFile, LineShortcut, LineDamaged };
 
 // Reads the next line of the record; a file line into `file`.
 [[nodiscard]] LineKind NextLine(InstallationRecord& record, RecordedFile& file) noexcept {
@@ -208,41 +220,60 @@ enum class LineKind { LineEnd, LineOther, LineFile, LineDamaged };
     while (end < record.length && record.text[end] != '\n' && record.text[end] != '\r') ++end;
     const DWORD lineLength = end - record.cursor;
     while (end < record.length && (record.text[end] == '\n' || record.text[end] == '\r')) ++end;
+    file.line = record.cursor;
     record.cursor = end;
-    if (lineLength < static_cast<DWORD>(kFilePrefixChars) ||
-        ::CompareStringA(LOCALE_INVARIANT, 0, line, kFilePrefixChars, kFilePrefix, kFilePrefixChars) != CSTR_EQUAL) {
-        return LineKind::LineOther;
+    constexpr int kShortcutPrefixChars = sizeof kShortcutPrefix - 1;
+    if (StartsWith(line, lineLength, kShortcutPrefix, kShortcutPrefixChars)) {
+        // The shortcut's path, kept in `file.name` until the record is read whole.
+        const DWORD pathLength = lineLength - kShortcutPrefixChars;
+        if (pathLength == 0 || pathLength >= MAX_PATH) return LineKind::LineDamaged;
+        ::lstrcpynA(file.name, line + kShortcutPrefixChars, static_cast<int>(pathLength) + 1);
+        return LineKind::LineShortcut;
     }
+    if (!StartsWith(line, lineLength, kFilePrefix, kFilePrefixChars)) return LineKind::LineOther;
     return ParseFileLine(line + kFilePrefixChars, lineLength - kFilePrefixChars, file) ? LineKind::LineFile
                                                                                        : LineKind::LineDamaged;
 }
 
+// The same name, compared ordinally without regard to letter case, as the
+// file system compares names: never linguistically, where "ss" would equal
+// "\xDF" and a soft hyphen would vanish.
+[[nodiscard]] bool SameName(const char* a, const char* b) noexcept {
+    wchar_t wideA[MAX_PATH];
+    wchar_t wideB[MAX_PATH];
+    return ::MultiByteToWideChar(CP_ACP, 0, a, -1, wideA, MAX_PATH) > 0 &&
+           ::MultiByteToWideChar(CP_ACP, 0, b, -1, wideB, MAX_PATH) > 0 &&
+           ::CompareStringOrdinal(wideA, -1, wideB, -1, TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace
 
-bool ReadInstallationRecord(const char* folder, InstallationRecord& record) noexcept {
-    char path[MAX_PATH];
-    if (!JoinPath(path, folder, LARKSPAN_APP_MARKER_NAME)) return false;
-    win32::UniqueFile file(
-        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+bool ReadInstallationRecord(HANDLE file, InstallationRecord& record) noexcept {
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > kRecordLimit) return false;
+    LARGE_INTEGER start = {};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart > kRecordLimit ||
+        !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        return false;
+    }
     DWORD read = 0;
-    if (!::ReadFile(file.get(), record.text, static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
+    if (!::ReadFile(file, record.text, static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
         read != static_cast<DWORD>(size.QuadPart)) {
         return false;
     }
     record.text[read] = '\0';
     record.length = read;
-    if (read < static_cast<DWORD>(kHeaderChars) ||
-        ::CompareStringA(LOCALE_INVARIANT, 0, record.text, kHeaderChars, kHeader, kHeaderChars) != CSTR_EQUAL) {
-        return false;
-    }
-    // Every line is checked before any is used.
+    ::ZeroMemory(record.gone, sizeof record.gone);
+    record.shortcut[0] = '\0';
+    if (!StartsWith(record.text, read, kHeader, kHeaderChars)) return false;
+    // Every line is checked before any is used; one shortcut at most.
     record.cursor = 0;
     RecordedFile line;
     for (LineKind kind; (kind = NextLine(record, line)) != LineKind::LineEnd;) {
         if (kind == LineKind::LineDamaged) return false;
+        if (kind == LineKind::LineShortcut) {
+            if (record.shortcut[0] != '\0') return false;
+            ::lstrcpyA(record.shortcut, line.name);
+        }
     }
     record.cursor = 0;
     return true;
@@ -254,11 +285,39 @@ bool NextRecordedFile(InstallationRecord& record, RecordedFile& file) noexcept {
             case LineKind::LineFile:
                 return true;
             case LineKind::LineOther:
+            case LineKind::LineShortcut:
                 continue;
             default:
                 return false;
         }
     }
+}
+
+bool NamesFile(InstallationRecord& record, const char* name) noexcept {
+    bool found = false;
+    RecordedFile file;
+    record.cursor = 0;
+    while (!found && NextRecordedFile(record, file)) found = SameName(file.name, name);
+    record.cursor = 0;
+    return found;
+}
+
+void MarkGone(InstallationRecord& record, const RecordedFile& file) noexcept {
+    record.gone[file.line / 8] |= static_cast<BYTE>(1u << (file.line % 8));
+}
+
+bool RewriteInstallationRecord(HANDLE file, const InstallationRecord& record) noexcept {
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
+    for (DWORD at = 0; at < record.length;) {
+        DWORD end = at;
+        while (end < record.length && record.text[end] != '\n' && record.text[end] != '\r') ++end;
+        while (end < record.length && (record.text[end] == '\n' || record.text[end] == '\r')) ++end;
+        const bool gone = (record.gone[at / 8] & (1u << (at % 8))) != 0;
+        if (!gone && !WriteText(file, record.text + at, static_cast<int>(end - at))) return false;
+        at = end;
+    }
+    return ::SetEndOfFile(file) != FALSE;
 }
 
 }  // namespace larkspan

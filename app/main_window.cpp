@@ -99,7 +99,7 @@ int RunMainWindow(HINSTANCE instance, int showCommand) noexcept {
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hIcon = ::LoadIconA(nullptr, IDI_APPLICATION);
+    windowClass.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(LARKSPAN_APP_ICON));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     windowClass.lpszClassName = kClassName;
     if (::RegisterClassExA(&windowClass) == 0) return 1;

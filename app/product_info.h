@@ -10,6 +10,7 @@
 #define LARKSPAN_APP_VERSION_BINARY 2, 80, 0, 0
 #define LARKSPAN_APP_MARKER_NAME "Larkspan.installed"
 #define LARKSPAN_APP_WINDOW_CLASS "OrvaneLarkspanMainWindow"
+#define LARKSPAN_APP_ICON 1
 #define LARKSPAN_APP_DISPLAY_NAME LARKSPAN_APP_TITLE " " LARKSPAN_APP_VERSION
 // The Start-menu folder and the shortcut in it, and the registration for removal.
 #define LARKSPAN_APP_MENU_FOLDER LARKSPAN_APP_COMPANY

@@ -1,18 +1,30 @@
 // The program's Start-menu entry: the folder "Orvane" with the shortcut
-// "Larkspan" to the installed program, in the Programs folder of all users
-// when the program may write there, else in the user's own.
+// "Larkspan" to the installed program, in the Programs folder of all users or
+// of the user. /Install records where it made the shortcut, and /Uninstall
+// removes exactly that file, found by identity below a Programs folder.
 #pragma once
+
+#include <windows.h>
 
 namespace larkspan {
 
-// Creates or updates the shortcut to `program` (started in `folder`).
-// Needs COM initialised on the calling thread.
-[[nodiscard]] bool CreateStartMenuShortcut(const char* program, const char* folder) noexcept;
+// Where /Install may make the entry (as for the registration).
+enum class ShortcutScope { MachineOnly, MachineOrThisUser };
 
-// Removes the shortcut wherever it points at `program`, then the "Orvane"
-// folder when that is left empty. A shortcut of another installation (another
-// target) stays. Needs COM initialised on the calling thread. False when a
-// shortcut of ours could not be removed.
-[[nodiscard]] bool RemoveStartMenuShortcut(const char* program) noexcept;
+// Creates or updates the shortcut to `program` (started in `folder`), and
+// names the shortcut file in `made`. Needs COM initialised on the calling thread.
+[[nodiscard]] bool CreateStartMenuShortcut(const char* program, const char* folder, ShortcutScope scope,
+                                           char (&made)[MAX_PATH]) noexcept;
+
+enum class ShortcutRemoval {
+    ShortcutRemoved,  // removed, and the "Orvane" folder too when that was left empty
+    ShortcutGone,     // not there any more
+    ShortcutStays,    // there, but not the entry of a Programs folder, a link, or not removable
+};
+// Removes the recorded shortcut file `recorded` when it is, by identity, the
+// shortcut "Orvane\Larkspan.lnk" of one of the Programs folders: reached
+// through real folders, no link itself and with no other name. Link targets
+// are never compared.
+[[nodiscard]] ShortcutRemoval RemoveRecordedShortcut(const char* recorded) noexcept;
 
 }  // namespace larkspan

@@ -1,22 +1,25 @@
 #include "app/uninstall_step.h"
 
 #include "app/elevation.h"
-#include "app/finishing_copy.h"
+#include "app/folder_entry.h"
+#include "app/in_use.h"
 #include "app/installation_record.h"
 #include "app/product_info.h"
-#include "app/real_path.h"
+#include "app/program_file.h"
 #include "app/registration.h"
 #include "app/start_menu.h"
 #include "common/com_apartment.h"
-#include "common/path_text.h"
 #include "common/unique_handle.h"
 
 namespace larkspan {
 namespace {
 
 constexpr char kCaption[] = LARKSPAN_APP_TITLE;
-constexpr char kQuestion[] = "Do you want to remove " LARKSPAN_APP_DISPLAY_NAME " from this computer?";
 constexpr char kStillRunning[] = LARKSPAN_APP_DISPLAY_NAME " is running.\nPlease close it, then remove it again.";
+constexpr char kInUseBy[] = LARKSPAN_APP_DISPLAY_NAME
+    " is in use by %s.\nPlease close it, then remove " LARKSPAN_APP_PRODUCT " again. Nothing has been removed.";
+constexpr char kAlreadyRemoving[] = "A removal of " LARKSPAN_APP_DISPLAY_NAME
+                                    " is already under way, so nothing has been removed by this one.";
 constexpr char kNotRegistered[] = "No registration of " LARKSPAN_APP_DISPLAY_NAME
                                   " names the folder\n%s\nso nothing has been removed. You can remove the program "
                                   "by deleting that folder.";
@@ -25,27 +28,43 @@ constexpr char kNoRecord[] = "The list of installed files (" LARKSPAN_APP_MARKER
                              " is in the folder\n%s\nYou can remove it by deleting that folder.";
 constexpr char kFolderHeld[] = "The folder\n%s\ncannot be changed now, so nothing has been removed.";
 constexpr char kRemoved[] = LARKSPAN_APP_DISPLAY_NAME " has been removed from this computer.";
+constexpr char kMovedAway[] =
+    "\nWindows keeps the file of a running program, so the program file was moved to\n%s\nYou can delete it now.";
+constexpr char kAtRestart[] = LARKSPAN_APP_DISPLAY_NAME
+    " has been removed from this computer, but for what is still in use, which goes when Windows restarts.";
 constexpr char kIncomplete[] = LARKSPAN_APP_DISPLAY_NAME " has not been removed completely.";
 constexpr char kLeftInFolder[] = "\nLeft in the folder ";
-constexpr char kShortcutStays[] = "\nThe Start-menu entry could not be removed.";
+constexpr char kShortcutStays[] = "\nThe Start-menu entry could not be removed:\n";
 constexpr char kRegistrationStays[] = "\nThe registration for removal could not be removed.";
+constexpr char kRecordStays[] = "\nThe list of installed files (" LARKSPAN_APP_MARKER_NAME ") could not be removed.";
+constexpr char kRemoveAgain[] = "\nRemove " LARKSPAN_APP_PRODUCT " again to finish, once the cause is gone.";
 constexpr char kDeleteFolder[] = "\nYou can remove what is left by deleting the folder.";
 constexpr char kChanged[] = " (changed since it was installed)";
 constexpr char kLinked[] = " (reached through a link)";
+constexpr char kOtherNames[] = " (has other names on this disk)";
+constexpr char kFolderNotFound[] = " (its folder was not found)";
 constexpr char kUnchecked[] = " (recorded without a checksum)";
+constexpr char kInUse[] = " (in use)";
 constexpr char kNotRemoved[] = " (could not be removed)";
+constexpr char kNoTemporaryFolder[] = " (could not be moved out: the temporary folder cannot take it)";
+constexpr char kOtherVolume[] = " (could not be moved out: the temporary folder is on another drive)";
 constexpr char kMore[] = "\n...";
 constexpr int kMessageChars = 1024;  // the most that wsprintfA writes
 constexpr int kListChars = 4096;
-constexpr int kReportChars = kListChars + 1024;
-constexpr DWORD kFileAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
+constexpr int kReportChars = kListChars + 2048;
+constexpr DWORD kFileAccess = DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+constexpr DWORD kRecordAccess = kFileAccess | FILE_WRITE_DATA;
+constexpr DWORD kReadAccess = FILE_READ_DATA | FILE_READ_ATTRIBUTES;
+constexpr DWORD kProgramAccess = DELETE | FILE_READ_ATTRIBUTES;
 
-void ShowMessage(const char* text, UINT icon) noexcept { ::MessageBoxA(nullptr, text, kCaption, MB_OK | icon); }
+void ShowMessage(HWND owner, const char* text, UINT icon) noexcept {
+    ::MessageBoxA(owner, text, kCaption, MB_OK | MB_SETFOREGROUND | icon);
+}
 
-void ShowAboutFolder(const char* format, const char* folder) noexcept {
+void ShowAbout(HWND owner, const char* format, const char* subject) noexcept {
     char text[kMessageChars];
-    ::wsprintfA(text, format, folder);
-    ShowMessage(text, MB_ICONWARNING);
+    ::wsprintfA(text, format, subject);
+    ShowMessage(owner, text, MB_ICONWARNING);
 }
 
 // Appends as much of `text` as fits.
@@ -55,16 +74,24 @@ void Append(char (&buffer)[N], const char* text) noexcept {
     ::lstrcpynA(buffer + length, text, N - length);
 }
 
-// What a removal leaves of ours; complete while it is empty.
+// What a removal leaves of ours.
 struct RemovalReport {
-    char files[kListChars] = {};
+    char files[kListChars] = {};  // named, each with its reason
     bool filesCut = false;
+    bool failed = false;     // a step failed: the later ones wait for another removal
+    bool atRestart = false;  // something of the installation goes when Windows restarts
     bool shortcutStays = false;
     bool registrationStays = false;
-    [[nodiscard]] bool complete() const noexcept { return files[0] == '\0' && !shortcutStays && !registrationStays; }
+    bool recordStays = false;
+    char movedTo[kFinalPathChars] = {};        // where the program file went, when it stays there
+    char atRestartName[kFinalPathChars] = {};  // the program file, when it goes at the restart
+    const char* shortcut = nullptr;            // the recorded shortcut, when it stays
+    [[nodiscard]] bool nothingLeft() const noexcept {
+        return files[0] == '\0' && !failed && !shortcutStays && !registrationStays && !recordStays;
+    }
 };
 
-void NameLeftFile(RemovalReport& report, const char* name, const char* reason) noexcept {
+void NameLeft(RemovalReport& report, const char* name, const char* reason) noexcept {
     if (::lstrlenA(report.files) + 1 + ::lstrlenA(name) + ::lstrlenA(reason) >= kListChars) {
         report.filesCut = true;
         return;
@@ -74,12 +101,44 @@ void NameLeftFile(RemovalReport& report, const char* name, const char* reason) n
     Append(report.files, reason);
 }
 
-void ShowReport(const RemovalReport& report, const char* folder) noexcept {
-    if (report.complete()) {
-        ShowMessage(kRemoved, MB_ICONINFORMATION);
+// Why an entry that could not be taken stays, or null when it is gone.
+[[nodiscard]] const char* ReasonFor(EntryCheck check) noexcept {
+    switch (check) {
+        case EntryCheck::EntryReal:
+        case EntryCheck::EntryMissing:
+            return nullptr;
+        case EntryCheck::EntryFolderMissing:
+            return kFolderNotFound;
+        case EntryCheck::EntryOtherKind:
+            return kChanged;
+        case EntryCheck::EntryLink:
+            return kLinked;
+        case EntryCheck::EntryOtherNames:
+            return kOtherNames;
+        case EntryCheck::EntryInUse:
+            return kInUse;
+        case EntryCheck::EntryFailed:
+            break;
+    }
+    return kNotRemoved;
+}
+
+void ShowReport(HWND owner, const RemovalReport& report, const char* folder) noexcept {
+    static char text[kReportChars];  // kept off the stack
+    char line[kMessageChars];
+    if (report.nothingLeft()) {
+        ::lstrcpyA(text, report.atRestart ? kAtRestart : kRemoved);
+        if (report.atRestart) {
+            Append(text, "\n");
+            Append(text, report.atRestartName);
+        }
+        if (report.movedTo[0] != '\0') {
+            ::wsprintfA(line, kMovedAway, report.movedTo);
+            Append(text, line);
+        }
+        ShowMessage(owner, text, MB_ICONINFORMATION);
         return;
     }
-    static char text[kReportChars];  // kept off the stack
     ::lstrcpyA(text, kIncomplete);
     if (report.files[0] != '\0') {
         Append(text, kLeftInFolder);
@@ -88,162 +147,270 @@ void ShowReport(const RemovalReport& report, const char* folder) noexcept {
         Append(text, report.files);
         if (report.filesCut) Append(text, kMore);
     }
-    if (report.shortcutStays) Append(text, kShortcutStays);
+    if (report.shortcutStays) {
+        Append(text, kShortcutStays);
+        Append(text, report.shortcut);
+    }
     if (report.registrationStays) Append(text, kRegistrationStays);
-    if (report.files[0] != '\0') Append(text, kDeleteFolder);
-    ShowMessage(text, MB_ICONWARNING);
+    if (report.recordStays) Append(text, kRecordStays);
+    Append(text, report.failed ? kRemoveAgain : kDeleteFolder);
+    ShowMessage(owner, text, MB_ICONWARNING);
 }
 
-// Opens a recorded file through real folders and checks that it is as
-// installed; false, with the file named in the report, when it is not, and
-// without a word when it is gone already.
-[[nodiscard]] bool OpenUnchanged(const HeldFolder& folder, const RecordedFile& file, win32::UniqueFile& entry,
-                                 RemovalReport& report) noexcept {
-    if (!file.hasCrc) {
-        NameLeftFile(report, file.name, kUnchecked);
-        return false;
+// The installation that this run works on: its folder, the running program's
+// own file in it and the whole record, all by identity.
+struct Installation {
+    HeldFolder folder;
+    FileIdentity program;
+    win32::UniqueFile recordFile;
+    FileIdentity recordIdentity;
+    InstallationRecord* record = nullptr;  // the record's lines, read whole
+};
+
+enum class Found { FoundWhole, FoundNotRegistered, FoundNoRecord, FoundHeld };
+// A run that only looks needs no rights beyond reading; the run that removes
+// holds the folder and the record for deletion.
+enum class Purpose { ForLooking, ForRemoval };
+
+// The program's folder when a registration names it, the program's file in
+// it being this very program, and the record in it, read whole and naming the
+// program.
+[[nodiscard]] Found FindInstallation(const ProgramLocation& own, Purpose purpose, Installation& at) noexcept {
+    OpenedEntry entry;
+    FileIdentity identity;
+    const bool removing = purpose == Purpose::ForRemoval;
+    if (!IdentityOfPath(own.program, LastPart::Follow, at.program)) return Found::FoundNotRegistered;
+    if (!HoldFolderAt(own.folder, removing ? FolderUse::ForDeletion : FolderUse::ForReading, at.folder)) {
+        return ::GetLastError() == ERROR_SHARING_VIOLATION ? Found::FoundHeld : Found::FoundNotRegistered;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    switch (OpenBelow(folder, file.name, kFileAccess, entry, info)) {
-        case PathCheck::PathReal:
+    if (OpenBelow(at.folder, own.fileName, EntryKind::File, FILE_READ_ATTRIBUTES, entry) != EntryCheck::EntryReal ||
+        !IdentityOf(entry.entry.get(), identity) || !(identity == at.program) ||
+        CheckRegistration(at.folder.identity) == RegistrationState::RegistrationNone) {
+        return Found::FoundNotRegistered;
+    }
+    if (OpenBelow(at.folder, LARKSPAN_APP_MARKER_NAME, EntryKind::File, removing ? kRecordAccess : kReadAccess,
+                  entry) != EntryCheck::EntryReal ||
+        !IdentityOf(entry.entry.get(), at.recordIdentity) || !ReadInstallationRecord(entry.entry.get(), *at.record) ||
+        !NamesFile(*at.record, own.fileName)) {
+        return Found::FoundNoRecord;
+    }
+    at.recordFile = std::move(entry.entry);
+    return Found::FoundWhole;
+}
+
+[[nodiscard]] bool ReportFound(HWND owner, Found found, const char* folder) noexcept {
+    switch (found) {
+        case Found::FoundWhole:
+            return true;
+        case Found::FoundNotRegistered:
+            ShowAbout(owner, kNotRegistered, folder);
             break;
-        case PathCheck::PathMissing:
-            return false;
-        case PathCheck::PathLink:
-            NameLeftFile(report, file.name, kLinked);
-            return false;
-        case PathCheck::PathFailed:
-            NameLeftFile(report, file.name, kNotRemoved);
-            return false;
+        case Found::FoundNoRecord:
+            ShowAbout(owner, kNoRecord, folder);
+            break;
+        case Found::FoundHeld:
+            ShowAbout(owner, kFolderHeld, folder);
+            break;
+    }
+    return false;
+}
+
+// Nobody but the removal uses the program, in any session; otherwise says who does.
+[[nodiscard]] bool NobodyElseUses(HWND owner, const RemovalProcesses& removal) noexcept {
+    char user[kUserNameChars];
+    if (!IsProgramInUse(removal, user)) return true;
+    if (user[0] != '\0') {
+        ShowAbout(owner, kInUseBy, user);
+    } else {
+        ShowMessage(owner, kStillRunning, MB_ICONWARNING);
+    }
+    return false;
+}
+
+enum class FileOutcome { FileGone, FileKept, FileFailed };
+
+// Removes one recorded file when it is unchanged and ours to delete; names it
+// otherwise. The record and the program have steps of their own: a line that
+// names either (by identity, in any spelling) is passed over.
+[[nodiscard]] FileOutcome RemoveRecordedFile(const Installation& at, const RecordedFile& file,
+                                             RemovalReport& report) noexcept {
+    OpenedEntry opened;
+    FileIdentity identity;
+    const EntryCheck check = OpenBelow(at.folder, file.name, EntryKind::File, kFileAccess, opened);
+    // The record is open here for writing, so that a line naming it finds it in use.
+    if (check == EntryCheck::EntryInUse &&
+        OpenBelow(at.folder, file.name, EntryKind::File, FILE_READ_ATTRIBUTES, opened) == EntryCheck::EntryReal &&
+        IdentityOf(opened.entry.get(), identity) && (identity == at.program || identity == at.recordIdentity)) {
+        return FileOutcome::FileKept;
+    }
+    if (check != EntryCheck::EntryReal) {
+        const char* reason = ReasonFor(check);
+        if (reason == nullptr) return FileOutcome::FileGone;
+        NameLeft(report, file.name, reason);
+        return check == EntryCheck::EntryInUse || check == EntryCheck::EntryFailed ? FileOutcome::FileFailed
+                                                                                   : FileOutcome::FileKept;
+    }
+    if (!IdentityOf(opened.entry.get(), identity)) {
+        NameLeft(report, file.name, kNotRemoved);
+        return FileOutcome::FileFailed;
+    }
+    if (identity == at.program || identity == at.recordIdentity) return FileOutcome::FileKept;
+    if (!file.hasCrc) {
+        NameLeft(report, file.name, kUnchecked);
+        return FileOutcome::FileKept;
     }
     ULONGLONG size = 0;
     std::uint32_t crc = 0;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !FileChecksum(entry.get(), size, crc) ||
-        size != file.size || crc != file.crc) {
-        NameLeftFile(report, file.name, kChanged);
-        return false;
+    if (!FileChecksum(opened.entry.get(), size, crc) || size != file.size || crc != file.crc) {
+        NameLeft(report, file.name, kChanged);
+        return FileOutcome::FileKept;
     }
-    return true;
+    if (!DeleteOpened(opened.entry.get())) {
+        NameLeft(report, file.name, kNotRemoved);
+        return FileOutcome::FileFailed;
+    }
+    opened.entry.reset();  // the file goes as its handle closes
+    RemoveEmptyFolders(opened);
+    return FileOutcome::FileGone;
 }
 
-// Removes the folders of a stored name, deepest first, while they are empty
-// and real folders.
-void RemoveEmptyFoldersOf(const HeldFolder& folder, const char* name) noexcept {
-    char path[MAX_PATH];
-    int separators[MAX_PATH];
-    int count = 0;
-    ::lstrcpynA(path, name, MAX_PATH);
-    for (int at = 0; path[at] != '\0'; at += static_cast<int>(win32::CharacterBytes(path + at))) {
-        if (win32::IsPathSeparator(path[at])) separators[count++] = at;
-    }
-    while (count > 0) {
-        path[separators[--count]] = '\0';
-        win32::UniqueFile entry;
-        BY_HANDLE_FILE_INFORMATION info;
-        if (OpenBelow(folder, path, DELETE, entry, info) != PathCheck::PathReal ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || !DeleteOpened(entry.get())) {
-            return;  // not empty: its parents are not either
-        }
-    }
-}
-
-void RemoveRecordedFile(const HeldFolder& folder, const RecordedFile& file, RemovalReport& report) noexcept {
-    win32::UniqueFile entry;
-    if (!OpenUnchanged(folder, file, entry, report)) return;
-    if (!DeleteOpened(entry.get())) {
-        NameLeftFile(report, file.name, kNotRemoved);
+// Moves the program file out of the installation folder or, where that cannot
+// be done and this run has rights, has it deleted when Windows restarts.
+void RemoveProgramFile(const Installation& at, const char* fileName, bool elevated, RemovalReport& report) noexcept {
+    OpenedEntry program;
+    FileIdentity identity;
+    const EntryCheck check = OpenBelow(at.folder, fileName, EntryKind::File, FILE_READ_ATTRIBUTES, program);
+    if (check == EntryCheck::EntryMissing) return;  // moved out of the installation already
+    if (check != EntryCheck::EntryReal || !IdentityOf(program.entry.get(), identity) || !(identity == at.program)) {
+        NameLeft(report, fileName, ReasonFor(check) != nullptr ? ReasonFor(check) : kNotRemoved);
+        report.failed = true;
         return;
     }
-    entry.reset();  // the file goes as its handle closes
-    RemoveEmptyFoldersOf(folder, file.name);
+    // The same file, now for moving: refused while somebody holds it without
+    // sharing that.
+    const win32::UniqueFile movable(::ReOpenFile(program.entry.get(), kProgramAccess, FILE_SHARE_READ, 0));
+    const char* reason = kInUse;
+    if (movable) {
+        switch (MoveProgramOut(movable.get(), elevated, report.movedTo)) {
+            case ProgramMove::ProgramMoved:
+                // A run with rights has the moved file deleted at the restart.
+                if (elevated) report.movedTo[0] = '\0';
+                return;
+            case ProgramMove::ProgramOtherVolume:
+                reason = kOtherVolume;
+                break;
+            case ProgramMove::ProgramNotMoved:
+                reason = kNoTemporaryFolder;
+                break;
+        }
+    }
+    if (elevated && FinalPath(program.entry.get(), report.atRestartName) && DeleteAtRestart(program.entry.get())) {
+        report.atRestart = true;
+        return;
+    }
+    report.atRestartName[0] = '\0';
+    NameLeft(report, fileName, reason);
+    report.failed = true;
 }
 
-[[nodiscard]] bool FindRecordedFile(InstallationRecord& record, const char* name, RecordedFile& file) noexcept {
-    bool found = false;
-    while (!found && NextRecordedFile(record, file)) found = ::lstrcmpiA(file.name, name) == 0;
+// Every step in turn; a failed one leaves the later ones.
+void RemoveInstallation(Installation& at, const char* fileName, bool elevated, RemovalReport& report) noexcept {
+    InstallationRecord& record = *at.record;
+    RecordedFile file;
     record.cursor = 0;
-    return found;
+    while (NextRecordedFile(record, file)) {
+        const FileOutcome outcome = RemoveRecordedFile(at, file, report);
+        if (outcome == FileOutcome::FileGone) MarkGone(record, file);
+        if (outcome == FileOutcome::FileFailed) report.failed = true;
+    }
+    if (!report.failed) RemoveProgramFile(at, fileName, elevated, report);
+    if (!report.failed && record.shortcut[0] != '\0') {
+        const win32::ComApartment com;  // the shell's folders
+        report.shortcutStays = RemoveRecordedShortcut(record.shortcut) == ShortcutRemoval::ShortcutStays;
+        report.shortcut = record.shortcut;
+        report.failed = report.shortcutStays;
+    }
+    if (!report.failed && !RemoveRegistration(at.folder.identity)) {
+        report.registrationStays = true;
+        report.failed = true;
+    }
+    if (report.failed) {
+        // What is left stays recorded, so that a later removal can finish.
+        static_cast<void>(RewriteInstallationRecord(at.recordFile.get(), record));
+        return;
+    }
+    report.recordStays = !DeleteOpened(at.recordFile.get());
+    at.recordFile.reset();
+    // The folder goes now when nothing else is in it; after a file that is
+    // still in use, when Windows restarts.
+    if (!report.recordStays && !DeleteOpened(at.folder.handle.get()) && report.atRestart) {
+        static_cast<void>(DeleteAtRestart(at.folder.handle.get()));
+    }
+    at.folder.handle.reset();
 }
 
 }  // namespace
 
-int RunUninstallStep(bool elevatedRun) noexcept {
+int RunUninstallStep(DWORD firstRunId) noexcept {
     ProgramLocation own;
     if (!LocateProgram(own)) return kUninstallIncomplete;
     // The current directory would hold the installation folder open.
     char system[MAX_PATH];
     const UINT systemLength = ::GetSystemDirectoryA(system, MAX_PATH);
     if (systemLength != 0 && systemLength < MAX_PATH) ::SetCurrentDirectoryA(system);
-    // The run for rights is started by a removal that holds the mutex.
+    const OwnerWindow owner;
+    // A run for rights goes on without asking only for the removal that
+    // started it, which holds the mutex until this run ends. Any other run
+    // holds the mutex itself, from before its question until it ends.
+    const bool elevatedRun = IsTrustedElevatedRun(firstRunId);
     win32::UniqueHandle removal;
     if (!elevatedRun) {
-        removal.reset(::CreateMutexA(nullptr, FALSE, kRemovalMutex));
-        if (removal && ::GetLastError() == ERROR_ALREADY_EXISTS) return kUninstallIncomplete;
+        removal.reset(::CreateMutexA(nullptr, TRUE, kRemovalMutex));
+        if (!removal || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+            ShowMessage(owner.get(), kAlreadyRemoving, MB_ICONWARNING);
+            return kUninstallIncomplete;
+        }
     }
-    // A running program keeps its file: removing the rest would leave a
-    // program without its registration and read-me behind.
-    if (::FindWindowA(LARKSPAN_APP_WINDOW_CLASS, nullptr) != nullptr) {
-        ShowMessage(kStillRunning, MB_ICONWARNING);
-        return kUninstallIncomplete;
-    }
-    // The folder as the registration spells it, if it is this very folder;
-    // then the whole record, before anything is asked or removed.
-    HeldFolder folder;
-    char registered[MAX_PATH];
-    if (!HoldFolder(own.folder, folder) || !FindRegisteredFolder(folder.finalPath, registered)) {
-        ShowAboutFolder(kNotRegistered, own.folder);
-        return kUninstallIncomplete;
-    }
-    char program[MAX_PATH];
-    static InstallationRecord record;  // 64 KiB: kept off the stack
-    RecordedFile programFile;
-    if (!JoinPath(program, registered, own.fileName) || !ReadInstallationRecord(registered, record) ||
-        !FindRecordedFile(record, own.fileName, programFile)) {
-        ShowAboutFolder(kNoRecord, registered);
-        return kUninstallIncomplete;
-    }
-    if (!elevatedRun &&
-        ::MessageBoxA(nullptr, kQuestion, kCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
-        return kUninstallDeclined;
-    }
-    // Let go of the folder for a run with rights; hold it again for the removal.
-    char finalPath[kFinalPathChars];
-    ::lstrcpyA(finalPath, folder.finalPath);
-    folder.handle.reset();
-    const RightsOutcome rights = SettleRights(program, registered, elevatedRun, CheckRegistration, StartElevated);
-    if (!rights.removeHere) {
-        if (rights.message != nullptr) ShowMessage(rights.message, MB_ICONERROR);
-        return rights.exitCode;
-    }
-    if (!HoldFolder(registered, folder) || ::lstrcmpiA(folder.finalPath, finalPath) != 0) {
-        ShowAboutFolder(kFolderHeld, registered);
-        return kUninstallIncomplete;
+    RemovalProcesses processes;
+    if (!AddRemovalProcess(processes, ::GetCurrentProcess())) return kUninstallIncomplete;
+    if (elevatedRun) {
+        const win32::UniqueHandle first(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, firstRunId));
+        if (!first || !AddRemovalProcess(processes, first.get())) return kUninstallIncomplete;
     }
 
+    // The whole installation, before anything is asked or removed.
+    static InstallationRecord record;  // 72 KiB: kept off the stack
+    Installation at;
+    at.record = &record;
+    if (!ReportFound(owner.get(), FindInstallation(own, Purpose::ForLooking, at), own.folder)) {
+        return kUninstallIncomplete;
+    }
+    if (!elevatedRun && !AskToRemove(owner.get())) return kUninstallDeclined;
+    if (!NobodyElseUses(owner.get(), processes)) return kUninstallIncomplete;
+
+    // A run for rights holds the folder itself: let go of it meanwhile, and
+    // find the same installation again, by identity, to remove it here.
+    const FileIdentity folder = at.folder.identity;
+    at = Installation();
+    at.record = &record;
+    const RightsOutcome rights = SettleRights(owner.get(), own.program, folder, elevatedRun, CheckRegistration,
+                                              StartElevated);
+    if (!rights.removeHere) {
+        if (rights.message != nullptr) ShowMessage(owner.get(), rights.message, MB_ICONERROR);
+        return rights.exitCode;
+    }
+    const Found again = FindInstallation(own, Purpose::ForRemoval, at);
+    if (again == Found::FoundWhole && !(at.folder.identity == folder)) {
+        ShowAbout(owner.get(), kFolderHeld, own.folder);
+        return kUninstallIncomplete;
+    }
+    if (!ReportFound(owner.get(), again, own.folder)) return kUninstallIncomplete;
+
     RemovalReport report;
-    {
-        const win32::ComApartment com;
-        report.shortcutStays = !com || !RemoveStartMenuShortcut(program);
-    }
-    report.registrationStays = !RemoveRegistration(registered);
-    RecordedFile file;
-    while (NextRecordedFile(record, file)) {
-        if (::lstrcmpiA(file.name, own.fileName) != 0) RemoveRecordedFile(folder, file, report);
-    }
-    win32::UniqueFile entry;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (OpenBelow(folder, LARKSPAN_APP_MARKER_NAME, DELETE | FILE_WRITE_ATTRIBUTES, entry, info) !=
-            PathCheck::PathReal ||
-        !DeleteOpened(entry.get())) {
-        NameLeftFile(report, LARKSPAN_APP_MARKER_NAME, kNotRemoved);
-    }
-    entry.reset();
-    // The program file goes once this process has ended.
-    if (OpenUnchanged(folder, programFile, entry, report) && !StartFinishingCopy(entry.get(), folder.handle.get())) {
-        NameLeftFile(report, own.fileName, kNotRemoved);
-    }
-    ShowReport(report, registered);
-    return report.complete() ? kUninstallDone : kUninstallIncomplete;
+    RemoveInstallation(at, own.fileName, IsProcessElevated(), report);
+    ShowReport(owner.get(), report, own.folder);
+    if (report.nothingLeft()) return report.atRestart ? kUninstallAtRestart : kUninstallDone;
+    return kUninstallIncomplete;
 }
 
 }  // namespace larkspan

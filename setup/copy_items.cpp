@@ -10,7 +10,7 @@
 #include "setup/progress_percent.h"
 #include "setup/setup_dialog.h"
 #include "setup/setup_state.h"
-#include "common/unique.h"
+#include "common/unique_window.h"
 
 namespace {
 
@@ -136,7 +136,7 @@ void CopyArchiveItems() noexcept {
     g_setup.totalBytes = 0;
     g_setup.doneBytes = 0;
     g_barPercent = 0;  // a new progress bar stands at 0
-    win32::UniqueOf<HWND, ::DestroyWindow> dialog(
+    win32::UniqueWindow dialog(
         ::CreateDialogParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, SetupDialogProc, 0));
     g_setup.progressDialog = dialog.get();
     if (!dialog) {

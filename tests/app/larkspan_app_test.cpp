@@ -3,6 +3,7 @@
 // sizes) and ends at once; started plainly it shows its window, which the
 // Close button ends.
 #include "app/elevation.h"
+#include "app/in_use.h"
 #include "app/install_step.h"
 #include "common/unique_handle.h"
 #include "tests/support/bytes.h"
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -41,14 +43,15 @@ protected:
         // /Install also made a Start-menu entry and a registration that point
         // into this folder: take them away again.
         HKEY key = nullptr;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) ==
+            ERROR_SUCCESS) {
             char location[MAX_PATH] = {};
             DWORD size = sizeof location - 1;
             const bool ours = ::RegQueryValueExA(key, "InstallLocation", nullptr, nullptr,
                                                  reinterpret_cast<BYTE*>(location), &size) == ERROR_SUCCESS &&
                               folder_ == location;
             ::RegCloseKey(key);
-            if (ours) ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+            if (ours) ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY, 0);
         }
         char programs[MAX_PATH];
         if (SUCCEEDED(::SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs))) {
@@ -146,6 +149,7 @@ TEST_F(LarkspanApp, PlainStartShowsNamedWindowThatCloseEnds) {
 larkspan::RegistrationState g_rights;
 larkspan::ElevatedRun g_elevated;
 int g_starts;
+HWND g_owner;
 
 TEST(UninstallRights, StartsOneRunWithRightsOnlyWhereRightsAreMissing) {
     using larkspan::ElevationResult;
@@ -165,18 +169,22 @@ TEST(UninstallRights, StartsOneRunWithRightsOnlyWhereRightsAreMissing) {
         {RegistrationState::RegistrationDenied, false, ElevationResult::ElevationFailed, false, 1, 1, true},
         {RegistrationState::RegistrationDenied, true, ElevationResult::ElevationFinished, false, 0, 1, true},
     };
+    larkspan::FileIdentity folder;
+    folder.volume = 42;
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(&c - cases));
         g_rights = c.rights;
         g_elevated = {c.started, 7};
         g_starts = 0;
+        g_owner = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
         const larkspan::RightsOutcome outcome = larkspan::SettleRights(
-            "C:\\Apps\\Larkspan\\Larkspan.exe", "C:\\Apps\\Larkspan", c.elevatedRun,
-            [](const char* folder) noexcept {
-                EXPECT_STREQ(folder, "C:\\Apps\\Larkspan");
+            g_owner, "C:\\Apps\\Larkspan\\Larkspan.exe", folder, c.elevatedRun,
+            [](const larkspan::FileIdentity& checked) noexcept {
+                EXPECT_EQ(checked.volume, 42u);
                 return g_rights;
             },
-            [](const char* program) noexcept {
+            [](HWND owner, const char* program) noexcept {
+                EXPECT_EQ(owner, g_owner);
                 EXPECT_STREQ(program, "C:\\Apps\\Larkspan\\Larkspan.exe");
                 ++g_starts;
                 return g_elevated;
@@ -190,6 +198,91 @@ TEST(UninstallRights, StartsOneRunWithRightsOnlyWhereRightsAreMissing) {
         if (c.message) {
             EXPECT_NE(std::string(outcome.message).find("Nothing has been removed."), std::string::npos);
         }
+    }
+}
+
+// The question and the start for rights are owned by one window of the
+// removal, never by nobody: a consent prompt without an owner waits in the
+// taskbar. Both calls injected; the window is the real one.
+std::string g_parameters;
+TEST(UninstallRights, QuestionAndConsentShareOneInvisibleOwner) {
+    const larkspan::OwnerWindow owner;
+    ASSERT_TRUE(::IsWindow(owner.get()));
+    EXPECT_FALSE(::IsWindowVisible(owner.get()));
+    g_owner = nullptr;
+    EXPECT_TRUE(larkspan::AskToRemove(owner.get(), [](HWND window, LPCSTR, LPCSTR, UINT) -> int WINAPI {
+        g_owner = window;
+        return IDYES;
+    }));
+    EXPECT_EQ(g_owner, owner.get());
+    g_owner = nullptr;
+    const larkspan::ElevatedRun run = larkspan::StartElevatedWith(owner.get(), "C:\\Apps\\Larkspan.exe",
+                                                                  [](SHELLEXECUTEINFOA* info) -> BOOL WINAPI {
+                                                                      g_owner = info->hwnd;
+                                                                      g_parameters = info->lpParameters;
+                                                                      ::SetLastError(ERROR_CANCELLED);
+                                                                      return FALSE;
+                                                                  });
+    EXPECT_EQ(g_owner, owner.get());
+    EXPECT_EQ(g_parameters, "/UninstallElevated " + std::to_string(::GetCurrentProcessId()));
+    EXPECT_EQ(run.result, larkspan::ElevationResult::ElevationRefused);
+}
+
+// Restart Manager's answer, injected: Wine's answers for nobody. A process of
+// the removal itself (same id and start time) is no other user.
+RM_PROCESS_INFO g_listed[3];
+UINT g_listedCount;
+DWORD g_listResult;
+TEST(UninstallInUse, OnlyProcessesOtherThanTheRemovalCount) {
+    larkspan::RemovalProcesses removal;
+    ASSERT_TRUE(larkspan::AddRemovalProcess(removal, ::GetCurrentProcess()));
+    RM_PROCESS_INFO own = {};
+    own.Process = removal.processes[0];
+    RM_PROCESS_INFO reused = own;  // the same id, a later process
+    reused.Process.ProcessStartTime.dwLowDateTime += 1;
+    ::lstrcpyW(reused.strAppName, L"Notes");
+    RM_PROCESS_INFO other = {};
+    other.Process.dwProcessId = own.Process.dwProcessId + 4;
+    ::lstrcpyW(other.strAppName, L"Orvane Larkspan");
+    struct Case {
+        DWORD result;
+        std::vector<RM_PROCESS_INFO> listed;
+        larkspan::UseCheck check;
+        const char* user;
+    } const cases[] = {
+        {ERROR_SUCCESS, {}, larkspan::UseCheck::NotInUse, ""},
+        {ERROR_SUCCESS, {own}, larkspan::UseCheck::NotInUse, ""},
+        {ERROR_SUCCESS, {own, other}, larkspan::UseCheck::InUse, "Orvane Larkspan"},
+        {ERROR_SUCCESS, {reused}, larkspan::UseCheck::InUse, "Notes"},
+        {ERROR_MORE_DATA, {}, larkspan::UseCheck::InUse, ""},
+        {ERROR_ACCESS_DENIED, {other}, larkspan::UseCheck::CannotTell, ""},
+    };
+    larkspan::RestartManagerCalls calls;
+    calls.startSession = [](DWORD* session, DWORD, WCHAR[]) -> DWORD WINAPI {
+        *session = 9;
+        return ERROR_SUCCESS;
+    };
+    calls.registerResources = [](DWORD, UINT files, LPCWSTR names[], UINT, RM_UNIQUE_PROCESS[], UINT,
+                                 LPCWSTR[]) -> DWORD WINAPI {
+        EXPECT_EQ(files, 1u);
+        EXPECT_STREQ(names[0], L"C:\\Apps\\Larkspan.exe");
+        return ERROR_SUCCESS;
+    };
+    calls.getList = [](DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO listed[], LPDWORD) -> DWORD WINAPI {
+        *needed = g_listedCount;
+        *count = g_listedCount;
+        for (UINT i = 0; i < g_listedCount; ++i) listed[i] = g_listed[i];
+        return g_listResult;
+    };
+    calls.endSession = [](DWORD session) -> DWORD WINAPI { return session == 9 ? ERROR_SUCCESS : 1; };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(&c - cases));
+        g_listResult = c.result;
+        g_listedCount = static_cast<UINT>(c.listed.size());
+        for (UINT i = 0; i < g_listedCount; ++i) g_listed[i] = c.listed[i];
+        char user[larkspan::kUserNameChars];
+        EXPECT_EQ(larkspan::FindOtherUser(calls, L"C:\\Apps\\Larkspan.exe", removal, user), c.check);
+        EXPECT_STREQ(user, c.user);
     }
 }
 

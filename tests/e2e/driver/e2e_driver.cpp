@@ -377,16 +377,32 @@ void SetupProcess::Close() noexcept {
     info_ = PROCESS_INFORMATION{};
 }
 
-bool SetupProcess::Start(const std::string& exePath, const std::string& currentDirectory,
-                         const std::string& arguments) {
+bool SetupProcess::Start(const std::string& exePath, const std::string& currentDirectory, const std::string& arguments,
+                         bool limited) {
     Terminate();
     Close();
     seen_.clear();
     std::string commandLine = "\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &info_)) {
+    // The filtered half of an administrator's split token.
+    HANDLE token = nullptr;
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    if (limited && (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) ||
+                    !::GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size))) {
+        error_ = "no filtered token: error " + std::to_string(::GetLastError());
+        if (token) ::CloseHandle(token);
+        return false;
+    }
+    if (token) ::CloseHandle(token);
+    const char* folder = currentDirectory.empty() ? nullptr : currentDirectory.c_str();
+    const BOOL started = limited ? ::CreateProcessAsUserA(linked.LinkedToken, nullptr, commandLine.data(), nullptr,
+                                                          nullptr, FALSE, 0, nullptr, folder, &startup, &info_)
+                                 : ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                                    folder, &startup, &info_);
+    if (linked.LinkedToken) ::CloseHandle(linked.LinkedToken);
+    if (!started) {
         error_ = "CreateProcessA(" + commandLine + ") failed with error " + std::to_string(::GetLastError());
         info_ = PROCESS_INFORMATION{};
         return false;

@@ -90,10 +90,11 @@ public:
     ~SetupProcess();
 
     // Starts the program (command line: the quoted path, then the arguments
-    // if any) in the given current directory (empty: the driver's own).
-    // Returns false with error set.
+    // if any) in the given current directory (empty: the driver's own), with
+    // the driver's rights or, `limited`, with the filtered rights that a
+    // user's programs have under UAC. Returns false with error set.
     [[nodiscard]] bool Start(const std::string& exePath, const std::string& currentDirectory = {},
-                             const std::string& arguments = {});
+                             const std::string& arguments = {}, bool limited = false);
     [[nodiscard]] DWORD processId() const noexcept { return info_.dwProcessId; }
     [[nodiscard]] HANDLE processHandle() const noexcept { return info_.hProcess; }
     [[nodiscard]] const std::string& error() const noexcept { return error_; }
