@@ -341,10 +341,12 @@ void RemoveInstallation(Installation& at, const char* fileName, bool elevated, R
     }
     report.recordStays = !DeleteOpened(at.recordFile.get());
     at.recordFile.reset();
-    // The folder goes now when nothing else is in it; after a file that is
-    // still in use, when Windows restarts.
-    if (!report.recordStays && !DeleteOpened(at.folder.handle.get()) && report.atRestart) {
+    // The folder goes now when nothing else is in it; after the program file,
+    // which is still in it, when Windows restarts.
+    if (!report.recordStays && report.atRestart) {
         static_cast<void>(DeleteAtRestart(at.folder.handle.get()));
+    } else if (!report.recordStays) {
+        static_cast<void>(DeleteOpened(at.folder.handle.get()));  // fails while anything is left in it
     }
     at.folder.handle.reset();
 }

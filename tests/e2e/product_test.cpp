@@ -106,10 +106,11 @@ struct Removal {
     std::optional<DWORD> code;
     std::string said;
 };
-Removal RunRemoval(const std::string& program, const std::string& arguments, bool asks, bool limited,
+using Rights = SetupProcess::Rights;
+Removal RunRemoval(const std::string& program, const std::string& arguments, bool asks, Rights rights,
                    const std::function<void()>& whileAsked = {}) {
     SetupProcess removal;
-    EXPECT_TRUE(removal.Start(program, {}, arguments, limited)) << removal.error();
+    EXPECT_TRUE(removal.Start(program, {}, arguments, rights)) << removal.error();
     HWND box = removal.WaitForMessageBox(kAppearMs);
     EXPECT_NE(box, nullptr) << "no message appeared; seen:\n" << Describe(removal.seen());
     std::vector<HWND> boxes = {box};
@@ -486,12 +487,14 @@ TEST(Product, InstallsShortcutAndRegistrationThatRemovalTakesAwayAgain) {
         const DWORD outsideAttributes = ::GetFileAttributesA((at.outside + "\\License.rtf").c_str());
         // A second removal started while the question is open removes nothing.
         const auto second = [&] {
-            const Removal other = RunRemoval(at.program, "/Uninstall", false, false);
+            const Removal other = RunRemoval(at.program, "/Uninstall", false, Rights::Own);
             EXPECT_EQ(other.code, 1u);
             EXPECT_NE(other.said.find("is already under way"), std::string::npos) << other.said;
         };
+        // A row without kLimited is a removal with rights, as Settings starts one after consent.
+        const Rights rights = row.options & kLimited ? Rights::Limited : Rights::Elevated;
         const Removal removal = RunRemoval(
-            started, arguments, !(row.options & kNoQuestion), row.options & kLimited,
+            started, arguments, !(row.options & kNoQuestion), rights,
             row.options & kSecondRemoval ? std::function<void()>(second) : std::function<void()>());
         ::SetEnvironmentVariableA("TMP", temp);
         ::SetEnvironmentVariableA("TEMP", temp);
@@ -515,7 +518,7 @@ TEST(Product, InstallsShortcutAndRegistrationThatRemovalTakesAwayAgain) {
         EXPECT_EQ(FolderExists(MenuFolder()), keepsEntries) << "the empty Start-menu folder goes too";
         if (at.held) ::CloseHandle(at.held);
         if (row.options & kRemoveAgain) {
-            const Removal again = RunRemoval(at.program, "/Uninstall", true, row.options & kLimited);
+            const Removal again = RunRemoval(at.program, "/Uninstall", true, rights);
             EXPECT_EQ(again.code, 0u);
             for (int i = 0; i < 400 && FolderExists(at.folder); ++i) ::Sleep(kPollMs);
             EXPECT_NE(again.said.find("has been removed from this computer.\nWindows keeps the file of a running "

@@ -378,29 +378,40 @@ void SetupProcess::Close() noexcept {
 }
 
 bool SetupProcess::Start(const std::string& exePath, const std::string& currentDirectory, const std::string& arguments,
-                         bool limited) {
+                         Rights rights) {
     Terminate();
     Close();
     seen_.clear();
     std::string commandLine = "\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    // The filtered half of an administrator's split token.
+    // The other half of the split token where the driver's own is not the one
+    // asked for (Wine 8 starts programs elevated, Wine 10 filtered).
     HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation{};
     TOKEN_LINKED_TOKEN linked{};
     DWORD size = 0;
-    if (limited && (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) ||
-                    !::GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size))) {
-        error_ = "no filtered token: error " + std::to_string(::GetLastError());
-        if (token) ::CloseHandle(token);
-        return false;
+    bool other = false;
+    if (rights != Rights::Own) {
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) ||
+            !::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) {
+            error_ = "no token: error " + std::to_string(::GetLastError());
+            if (token) ::CloseHandle(token);
+            return false;
+        }
+        other = (elevation.TokenIsElevated != 0) != (rights == Rights::Elevated);
+        if (other && !::GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size)) {
+            error_ = "no linked token: error " + std::to_string(::GetLastError());
+            ::CloseHandle(token);
+            return false;
+        }
+        ::CloseHandle(token);
     }
-    if (token) ::CloseHandle(token);
     const char* folder = currentDirectory.empty() ? nullptr : currentDirectory.c_str();
-    const BOOL started = limited ? ::CreateProcessAsUserA(linked.LinkedToken, nullptr, commandLine.data(), nullptr,
-                                                          nullptr, FALSE, 0, nullptr, folder, &startup, &info_)
-                                 : ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                                    folder, &startup, &info_);
+    const BOOL started = other ? ::CreateProcessAsUserA(linked.LinkedToken, nullptr, commandLine.data(), nullptr,
+                                                        nullptr, FALSE, 0, nullptr, folder, &startup, &info_)
+                               : ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                                  folder, &startup, &info_);
     if (linked.LinkedToken) ::CloseHandle(linked.LinkedToken);
     if (!started) {
         error_ = "CreateProcessA(" + commandLine + ") failed with error " + std::to_string(::GetLastError());

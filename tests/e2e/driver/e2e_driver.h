@@ -91,10 +91,12 @@ public:
 
     // Starts the program (command line: the quoted path, then the arguments
     // if any) in the given current directory (empty: the driver's own), with
-    // the driver's rights or, `limited`, with the filtered rights that a
-    // user's programs have under UAC. Returns false with error set.
+    // the driver's rights, or with either half of an administrator's split
+    // token: the filtered rights that a user's programs have under UAC, or the
+    // elevated ones. Returns false with error set.
+    enum class Rights { Own, Limited, Elevated };
     [[nodiscard]] bool Start(const std::string& exePath, const std::string& currentDirectory = {},
-                             const std::string& arguments = {}, bool limited = false);
+                             const std::string& arguments = {}, Rights rights = Rights::Own);
     [[nodiscard]] DWORD processId() const noexcept { return info_.dwProcessId; }
     [[nodiscard]] HANDLE processHandle() const noexcept { return info_.hProcess; }
     [[nodiscard]] const std::string& error() const noexcept { return error_; }
