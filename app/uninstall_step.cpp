@@ -286,10 +286,16 @@ void RemoveProgramFile(const Installation& at, const char* fileName, bool elevat
         report.failed = true;
         return;
     }
-    // The same file, now for moving: refused while somebody holds it without
-    // sharing that.
+    // It is opened again for moving, not shared for that, so that nobody can
+    // move it meanwhile and put another file at its name; and it must be the
+    // same file still (Wine opens it again by its name).
     const win32::UniqueFile movable(::ReOpenFile(program.entry.get(), kProgramAccess, FILE_SHARE_READ, 0));
     const char* reason = kInUse;
+    if (movable && (!IdentityOf(movable.get(), identity) || !(identity == at.program))) {
+        NameLeft(report, fileName, kNotRemoved);
+        report.failed = true;
+        return;
+    }
     if (movable) {
         switch (MoveProgramOut(movable.get(), elevated, report.movedTo)) {
             case ProgramMove::ProgramMoved:

@@ -356,7 +356,13 @@ const RemovalCase kRemovalCases[] = {
      1,
      "\nLarkspan.exe (could not be moved out: the temporary folder cannot take it)",
      {"Larkspan.exe", "Larkspan.installed"},
-     nullptr},
+     [](Installation& at) {
+         // Gone with its folder in the first removal, so the second finds
+         // neither: the record then names only what was left.
+         RecordLicenceAs(at, "docs\\License.rtf");
+         ASSERT_TRUE(::CreateDirectoryA((at.folder + "\\docs").c_str(), nullptr));
+         ASSERT_TRUE(CopyFileTo(at.outside + "\\License.rtf", at.folder + "\\docs\\License.rtf"));
+     }},
     {"without rights, the program file in use, then again",
      kLimited | kKeepsEntries | kRemoveAgain,
      1,
