@@ -1,5 +1,6 @@
 #include "app/program_file.h"
 
+#include <aclapi.h>
 #include <bcrypt.h>
 #include <sddl.h>
 #include <winternl.h>
@@ -59,19 +60,24 @@ constexpr NTSTATUS kStatusNotSameDevice = static_cast<NTSTATUS>(0xC00000D4L);
     return true;
 }
 
-// A new folder under a random name in the temporary folder, made and opened in
-// one step relative to the temporary folder's handle: never a folder or link
-// that was there already.
-[[nodiscard]] bool MakePrivateFolder(bool elevated, win32::UniqueFile& folder) noexcept {
-    char temp[MAX_PATH];
-    if (!TempFolder(elevated, temp)) return false;
-    const win32::UniqueFile parent(::CreateFileA(temp, FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+// The root of the drive (or the folder a volume is mounted at) that holds the
+// open file.
+[[nodiscard]] bool DriveRootOf(HANDLE file, char (&root)[MAX_PATH]) noexcept {
+    char path[kFinalPathChars];
+    return FinalPath(file, path) && ::GetVolumePathNameA(path, root, MAX_PATH) != FALSE;
+}
+
+// A new folder under a random name in `parentPath`, made and opened in one
+// step relative to the parent's handle: never a folder or link that was there
+// already. `restricted`: only administrators and the system may use it.
+[[nodiscard]] bool MakePrivateFolder(const char* parentPath, bool restricted, win32::UniqueFile& folder) noexcept {
+    const win32::UniqueFile parent(::CreateFileA(parentPath, FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     win32::UniqueLocal descriptor;
-    if (!parent || (elevated && !::ConvertStringSecurityDescriptorToSecurityDescriptorA(
-                                    kAdministratorsOnly, SDDL_REVISION_1,
-                                    reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr))) {
+    if (!parent || (restricted && !::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                                      kAdministratorsOnly, SDDL_REVISION_1,
+                                      reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr))) {
         return false;
     }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -108,13 +114,11 @@ constexpr NTSTATUS kStatusNotSameDevice = static_cast<NTSTATUS>(0xC00000D4L);
     return true;
 }
 
-}  // namespace
-
-ProgramMove MoveProgramOut(HANDLE program, bool elevated, char (&movedTo)[kFinalPathChars]) noexcept {
-    movedTo[0] = '\0';
-    wchar_t name[MAX_PATH];
+// Moves the file into a new folder made in `parentPath`.
+[[nodiscard]] ProgramMove MoveInto(HANDLE program, const wchar_t* name, const char* parentPath, bool elevated,
+                                   char (&movedTo)[kFinalPathChars], RenameFunction renameFile) noexcept {
     win32::UniqueFile folder;
-    if (!OwnName(program, name) || !MakePrivateFolder(elevated, folder)) return ProgramMove::ProgramNotMoved;
+    if (!MakePrivateFolder(parentPath, elevated, folder)) return ProgramMove::ProgramNotMoved;
     // FILE_RENAME_INFORMATION ends in the name; the new folder is named by its
     // handle, so the move cannot be sent elsewhere.
     alignas(FILE_RENAME_INFORMATION) BYTE buffer[sizeof(FILE_RENAME_INFORMATION) + MAX_PATH * sizeof(wchar_t)] = {};
@@ -124,20 +128,131 @@ ProgramMove MoveProgramOut(HANDLE program, bool elevated, char (&movedTo)[kFinal
     rename->FileNameLength = static_cast<ULONG>(::lstrlenW(name) * sizeof(wchar_t));
     ::CopyMemory(rename->FileName, name, rename->FileNameLength);
     IO_STATUS_BLOCK io;
-    const NTSTATUS status = ::NtSetInformationFile(program, &io, rename, sizeof buffer, FileRenameInformation);
+    const NTSTATUS status = renameFile(program, &io, rename, sizeof buffer, FileRenameInformation);
     if (status < 0) {
         static_cast<void>(DeleteOpened(folder.get()));  // empty: it goes as its handle closes
         return status == kStatusNotSameDevice ? ProgramMove::ProgramOtherVolume : ProgramMove::ProgramNotMoved;
     }
     if (!FinalPath(program, movedTo)) movedTo[0] = '\0';
     // The file first, then its folder: the restart deletes them in this order.
-    if (elevated) static_cast<void>(DeleteAtRestart(program) && DeleteAtRestart(folder.get()));
+    if (elevated && DeleteAtRestart(program) && DeleteAtRestart(folder.get())) {
+        return ProgramMove::ProgramMovedForRestart;
+    }
     return ProgramMove::ProgramMoved;
 }
 
-bool DeleteAtRestart(HANDLE entry) noexcept {
+// The open entry's name as the system gives it (links resolved), without the
+// "\\?\" in front; false for a name of another form (a network share).
+[[nodiscard]] bool DrivePath(HANDLE entry, wchar_t (&path)[kFinalPathChars]) noexcept {
+    wchar_t full[kFinalPathChars];
+    const DWORD length = ::GetFinalPathNameByHandleW(entry, full, kFinalPathChars, FILE_NAME_NORMALIZED);
+    constexpr int kPrefix = 4;  // "\\?\"
+    if (length == 0 || length >= static_cast<DWORD>(kFinalPathChars) || length < kPrefix + 3 ||
+        ::CompareStringOrdinal(full, kPrefix, L"\\\\?\\", kPrefix, FALSE) != CSTR_EQUAL || full[kPrefix + 1] != L':' ||
+        full[kPrefix + 2] != L'\\') {
+        return false;
+    }
+    ::lstrcpyW(path, full + kPrefix);
+    return true;
+}
+
+}  // namespace
+
+ProgramMove MoveProgramOut(HANDLE program, bool elevated, char (&movedTo)[kFinalPathChars],
+                           RenameFunction rename) noexcept {
+    movedTo[0] = '\0';
+    wchar_t name[MAX_PATH];
+    char temp[MAX_PATH];
+    if (!OwnName(program, name) || !TempFolder(elevated, temp)) return ProgramMove::ProgramNotMoved;
+    const ProgramMove moved = MoveInto(program, name, temp, elevated, movedTo, rename);
+    // A program on another drive than the temporary folder (installed on D:,
+    // say) would otherwise stay for good: its own drive's root takes it.
+    char root[MAX_PATH];
+    if (moved != ProgramMove::ProgramOtherVolume || !DriveRootOf(program, root)) return moved;
+    const ProgramMove again = MoveInto(program, name, root, elevated, movedTo, rename);
+    return again == ProgramMove::ProgramNotMoved ? ProgramMove::ProgramOtherVolume : again;
+}
+
+bool StandardUserRights(const wchar_t* path, DWORD& granted) noexcept {
+    granted = 0;
+    // The user's own token without what only an elevated run has: the groups
+    // of administrators (deny-only, as in the user's filtered token) and every
+    // privilege. AccessCheck takes it as an impersonation token.
+    win32::UniqueHandle own;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, own.put())) return false;
+    constexpr WELL_KNOWN_SID_TYPE kAdministrativeGroups[] = {WinBuiltinAdministratorsSid, WinBuiltinBackupOperatorsSid,
+                                                             WinBuiltinPowerUsersSid};
+    BYTE sids[sizeof kAdministrativeGroups / sizeof kAdministrativeGroups[0]][SECURITY_MAX_SID_SIZE];
+    SID_AND_ATTRIBUTES disabled[sizeof kAdministrativeGroups / sizeof kAdministrativeGroups[0]] = {};
+    DWORD count = 0;
+    for (const WELL_KNOWN_SID_TYPE group : kAdministrativeGroups) {
+        DWORD size = SECURITY_MAX_SID_SIZE;
+        if (!::CreateWellKnownSid(group, nullptr, sids[count], &size)) return false;
+        disabled[count].Sid = sids[count];
+        ++count;
+    }
+    win32::UniqueHandle restricted;
+    win32::UniqueHandle user;
+    if (!::CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE, count, disabled, 0, nullptr, 0, nullptr,
+                                 restricted.put()) ||
+        !::DuplicateToken(restricted.get(), SecurityIdentification, user.put())) {
+        return false;
+    }
+    const win32::UniqueFile entry(
+        ::CreateFileW(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    win32::UniqueLocal descriptor;
+    if (!entry || ::GetSecurityInfo(entry.get(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, nullptr, nullptr,
+                                    reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put())) != ERROR_SUCCESS) {
+        return false;
+    }
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    PRIVILEGE_SET privileges;
+    DWORD privilegesSize = sizeof privileges;
+    BOOL allowed = FALSE;
+    // Nothing allowed at all is an answer too: allowed is false, granted 0.
+    return ::AccessCheck(descriptor.get(), user.get(), MAXIMUM_ALLOWED, &mapping, &privileges, &privilegesSize,
+                         &granted, &allowed) != FALSE;
+}
+
+bool CouldUserReplace(HANDLE entry, UserRightsQuery rights) noexcept {
+    // To put something else at a name, one must add to its folder and take
+    // away what has the name now (or rename it). Whoever may change a
+    // folder's permissions or owner may do both.
+    constexpr DWORD kTakeOver = WRITE_DAC | WRITE_OWNER;
+    constexpr DWORD kAdd = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | kTakeOver;
+    constexpr DWORD kTakeAwayChild = FILE_DELETE_CHILD | kTakeOver;
+    constexpr DWORD kTakeAway = DELETE | kTakeOver;
+    wchar_t path[kFinalPathChars];
+    if (!DrivePath(entry, path)) return true;
+    // From the drive's root, one name at a time: each folder on the way, the
+    // entry last. The root itself cannot be replaced.
+    int end = 3;  // after "X:\"
+    wchar_t saved = path[end];
+    path[end] = L'\0';
+    DWORD parent = 0;
+    if (!rights(path, parent)) return true;
+    path[end] = saved;
+    while (path[end] != L'\0') {
+        while (path[end] != L'\0' && path[end] != L'\\') ++end;
+        saved = path[end];
+        path[end] = L'\0';
+        DWORD child = 0;
+        if (!rights(path, child)) return true;
+        if ((parent & kAdd) != 0 && ((parent & kTakeAwayChild) != 0 || (child & kTakeAway) != 0)) return true;
+        path[end] = saved;
+        if (saved != L'\0') ++end;
+        parent = child;
+    }
+    return false;
+}
+
+bool DeleteAtRestart(HANDLE entry, UserRightsQuery rights) noexcept {
     char path[kFinalPathChars];
-    return FinalPath(entry, path) && ::MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    return !CouldUserReplace(entry, rights) && FinalPath(entry, path) &&
+           ::MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
 }  // namespace larkspan

@@ -47,7 +47,8 @@ constexpr char kUnchecked[] = " (recorded without a checksum)";
 constexpr char kInUse[] = " (in use)";
 constexpr char kNotRemoved[] = " (could not be removed)";
 constexpr char kNoTemporaryFolder[] = " (could not be moved out: the temporary folder cannot take it)";
-constexpr char kOtherVolume[] = " (could not be moved out: the temporary folder is on another drive)";
+constexpr char kOtherVolume[] =
+    " (could not be moved out: the temporary folder is on another drive, and the root of its own drive cannot take it)";
 constexpr char kMore[] = "\n...";
 constexpr int kMessageChars = 1024;  // the most that wsprintfA writes
 constexpr int kListChars = 4096;
@@ -298,9 +299,10 @@ void RemoveProgramFile(const Installation& at, const char* fileName, bool elevat
     }
     if (movable) {
         switch (MoveProgramOut(movable.get(), elevated, report.movedTo)) {
+            case ProgramMove::ProgramMovedForRestart:
+                report.movedTo[0] = '\0';
+                return;
             case ProgramMove::ProgramMoved:
-                // A run with rights has the moved file deleted at the restart.
-                if (elevated) report.movedTo[0] = '\0';
                 return;
             case ProgramMove::ProgramOtherVolume:
                 reason = kOtherVolume;

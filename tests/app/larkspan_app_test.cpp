@@ -5,6 +5,7 @@
 #include "app/elevation.h"
 #include "app/in_use.h"
 #include "app/install_step.h"
+#include "app/program_file.h"
 #include "common/unique_handle.h"
 #include "tests/support/bytes.h"
 #include "tests/support/files.h"
@@ -283,6 +284,119 @@ TEST(UninstallInUse, OnlyProcessesOtherThanTheRemovalCount) {
         char user[larkspan::kUserNameChars];
         EXPECT_EQ(larkspan::FindOtherUser(calls, L"C:\\Apps\\Larkspan.exe", removal, user), c.check);
         EXPECT_STREQ(user, c.user);
+    }
+}
+
+// What a user without administrator rights may do, injected: under Wine the
+// user may change every folder, where Windows keeps Program Files and the
+// system's temporary folder out of a user's reach. The restart deletes by name,
+// with all rights and following links, so only what no such user could have
+// replaced by then is left for it. Rights are given below the test's folder;
+// above it nothing is granted.
+std::string g_below;                                   // the test's folder, with its backslash
+std::vector<std::pair<std::string, DWORD>> g_granted;  // a name below it and what a user may do there
+bool InjectedRights(const wchar_t* path, DWORD& granted) noexcept {
+    char name[MAX_PATH] = {};
+    ::WideCharToMultiByte(CP_ACP, 0, path, -1, name, MAX_PATH - 1, nullptr, nullptr);
+    const std::string full = std::string(name) + "\\";
+    const bool inside = full.size() >= g_below.size() &&
+                        ::_strnicmp(full.c_str(), g_below.c_str(), g_below.size()) == 0;
+    const std::string below = inside ? full.substr(g_below.size(), full.size() - g_below.size() - 1) : "..";
+    granted = 0;
+    for (const auto& [entry, rights] : g_granted) {
+        if (entry != below) continue;
+        if (rights == MAXDWORD) return false;  // cannot be told
+        granted = rights;
+    }
+    return true;
+}
+
+TEST(UninstallRestart, LeavesForTheRestartOnlyWhatNoUserCouldReplace) {
+    const DWORD kCannotTell = MAXDWORD;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, DWORD>> granted;
+        bool scheduled;
+    } const cases[] = {
+        {"nothing granted", {}, true},
+        {"the folder takes new files, the file stays", {{"a\\b", FILE_ADD_FILE}}, true},
+        {"the file can be taken away by itself", {{"a\\b", FILE_ADD_FILE}, {"a\\b\\Larkspan.exe", DELETE}}, false},
+        {"the folder takes files and lets them be taken away", {{"a\\b", FILE_ADD_FILE | FILE_DELETE_CHILD}}, false},
+        {"a folder on the way can be renamed", {{"a", FILE_ADD_SUBDIRECTORY}, {"a\\b", DELETE}}, false},
+        {"a folder on the way can be taken away, but nothing added", {{"a\\b", DELETE}}, true},
+        {"a folder's permissions can be changed", {{"a", WRITE_DAC}}, false},
+        {"the test folder's own folder can be renamed", {{"..", FILE_ADD_SUBDIRECTORY}, {"", DELETE}}, false},
+        {"cannot tell", {{"a", kCannotTell}}, false},
+    };
+    support::TempFolder root("restart");
+    g_below = root.path() + "\\";
+    const std::string program = root / "a\\b\\Larkspan.exe";
+    ASSERT_TRUE(::CreateDirectoryA((root / "a").c_str(), nullptr) &&
+                ::CreateDirectoryA((root / "a\\b").c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileA(WindowsPath(LARKSPAN_APP_FILE).c_str(), program.c_str(), FALSE));
+    static_cast<void>(support::TakePendingDeletions());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_granted = c.granted;
+        const win32::UniqueFile file(::CreateFileA(program.c_str(), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        EXPECT_EQ(larkspan::DeleteAtRestart(file.get(), InjectedRights), c.scheduled);
+        const std::string pending = support::TakePendingDeletions();
+        EXPECT_EQ(pending.find(program + "\n\n") != std::string::npos, c.scheduled) << pending;
+        EXPECT_EQ(pending.empty(), !c.scheduled) << pending;
+    }
+}
+
+// A program on another drive than the temporary folder (installed on D:, say)
+// cannot be moved there, and would otherwise stay for good: its own drive's
+// root takes it. Wine keeps every drive on one Unix file system, where a move
+// always works, so the refusal is injected: a move into the temporary folder,
+// or into any folder, fails as between drives.
+std::string g_refused;  // moves into folders whose names start so fail
+LONG NTAPI RenameAcrossDrives(HANDLE file, PIO_STATUS_BLOCK io, PVOID information, ULONG size,
+                              FILE_INFORMATION_CLASS kind) {
+    constexpr LONG kNotSameDevice = static_cast<LONG>(0xC00000D4L);
+    char folder[MAX_PATH] = {};
+    const DWORD length = ::GetFinalPathNameByHandleA(static_cast<FILE_RENAME_INFORMATION*>(information)->RootDirectory,
+                                                     folder, MAX_PATH, FILE_NAME_NORMALIZED);
+    if (length > 4 && ::_strnicmp(folder + 4, g_refused.c_str(), g_refused.size()) == 0) return kNotSameDevice;
+    return ::NtSetInformationFile(file, io, information, size, kind);
+}
+
+TEST(UninstallProgramFile, OnAnotherDriveThanTheTemporaryFolderMovesToItsOwnDrivesRoot) {
+    char temp[MAX_PATH] = {};
+    ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
+    struct Case {
+        std::string refused;
+        larkspan::ProgramMove result;
+        const char* movedTo;
+    } const cases[] = {
+        {temp, larkspan::ProgramMove::ProgramMoved, "C:\\Larkspan-"},
+        {"", larkspan::ProgramMove::ProgramOtherVolume, ""},
+    };
+    support::TempFolder folder("other drive");
+    const std::string program = folder / "Larkspan.exe";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refused);
+        g_refused = c.refused;
+        ASSERT_TRUE(::CopyFileA(WindowsPath(LARKSPAN_APP_FILE).c_str(), program.c_str(), FALSE));
+        char movedTo[larkspan::kFinalPathChars] = {};
+        {
+            const win32::UniqueFile file(::CreateFileA(program.c_str(), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                                       nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(file);
+            EXPECT_EQ(larkspan::MoveProgramOut(file.get(), false, movedTo, RenameAcrossDrives), c.result);
+        }
+        const std::string moved = movedTo;
+        EXPECT_EQ(moved.rfind(c.movedTo, 0), 0u) << moved;
+        EXPECT_EQ(support::FileExists(program), moved.empty());
+        if (!moved.empty()) {
+            EXPECT_TRUE(support::FileExists(moved));
+            EXPECT_EQ(moved.substr(moved.size() - sizeof "\\Larkspan.exe" + 1), "\\Larkspan.exe");
+            ::DeleteFileA(moved.c_str());
+            ::RemoveDirectoryA(moved.substr(0, moved.rfind('\\')).c_str());
+        }
     }
 }
 

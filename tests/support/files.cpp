@@ -77,6 +77,23 @@ bool FileExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::string TakePendingDeletions() {
+    constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+    constexpr char kPending[] = "PendingFileRenameOperations";
+    char value[8192] = {};
+    DWORD size = sizeof value - 2;
+    if (::RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPending, RRF_RT_REG_MULTI_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
+    // Pairs of names, the second empty for a deletion: read by the size, not
+    // up to the first empty string.
+    std::string names(value, size);
+    std::replace(names.begin(), names.end(), '\0', '\n');
+    return names;
+}
+
 bool FolderExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -51,6 +51,11 @@ std::vector<std::string> ListFolder(const std::string& folder);
 // The Windows path of a file given in either form (Z: for Unix paths).
 std::string WindowsPath(const std::string& path);
 
+// What Windows is to delete when it next restarts, as names each followed by a
+// newline (a deletion is a name and an empty one); forgotten once read, as a
+// test prefix never restarts.
+std::string TakePendingDeletions();
+
 bool Exists(const std::string& path);      // anything
 bool FileExists(const std::string& path);  // a file, not a folder
 bool FolderExists(const std::string& path);
