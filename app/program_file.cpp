@@ -25,6 +25,7 @@ constexpr DWORD kPrivateAccess = FILE_ADD_FILE | FILE_LIST_DIRECTORY | FILE_READ
 constexpr ULONG kCreateNew = 2;  // FILE_CREATE
 constexpr NTSTATUS kStatusNameCollision = static_cast<NTSTATUS>(0xC0000035L);
 constexpr NTSTATUS kStatusNotSameDevice = static_cast<NTSTATUS>(0xC00000D4L);
+constexpr DWORD kProgramAccess = DELETE | FILE_READ_ATTRIBUTES;
 
 // "Larkspan-" and 32 hexadecimal digits from the system's random generator.
 [[nodiscard]] bool RandomName(wchar_t (&name)[kRandomNameChars]) noexcept {
@@ -115,10 +116,10 @@ constexpr NTSTATUS kStatusNotSameDevice = static_cast<NTSTATUS>(0xC00000D4L);
 }
 
 // Moves the file into a new folder made in `parentPath`.
-[[nodiscard]] ProgramMove MoveInto(HANDLE program, const wchar_t* name, const char* parentPath, bool elevated,
-                                   char (&movedTo)[kFinalPathChars], RenameFunction renameFile) noexcept {
+[[nodiscard]] ProgramOutcome MoveInto(HANDLE program, const wchar_t* name, const char* parentPath, bool elevated,
+                                      char (&movedTo)[kFinalPathChars], const ProgramFileCalls& calls) noexcept {
     win32::UniqueFile folder;
-    if (!MakePrivateFolder(parentPath, elevated, folder)) return ProgramMove::ProgramNotMoved;
+    if (!MakePrivateFolder(parentPath, elevated, folder)) return ProgramOutcome::ProgramNoTemporaryFolder;
     // FILE_RENAME_INFORMATION ends in the name; the new folder is named by its
     // handle, so the move cannot be sent elsewhere.
     alignas(FILE_RENAME_INFORMATION) BYTE buffer[sizeof(FILE_RENAME_INFORMATION) + MAX_PATH * sizeof(wchar_t)] = {};
@@ -128,17 +129,18 @@ constexpr NTSTATUS kStatusNotSameDevice = static_cast<NTSTATUS>(0xC00000D4L);
     rename->FileNameLength = static_cast<ULONG>(::lstrlenW(name) * sizeof(wchar_t));
     ::CopyMemory(rename->FileName, name, rename->FileNameLength);
     IO_STATUS_BLOCK io;
-    const NTSTATUS status = renameFile(program, &io, rename, sizeof buffer, FileRenameInformation);
+    const NTSTATUS status = calls.rename(program, &io, rename, sizeof buffer, FileRenameInformation);
     if (status < 0) {
         static_cast<void>(DeleteOpened(folder.get()));  // empty: it goes as its handle closes
-        return status == kStatusNotSameDevice ? ProgramMove::ProgramOtherVolume : ProgramMove::ProgramNotMoved;
+        return status == kStatusNotSameDevice ? ProgramOutcome::ProgramOtherVolume
+                                              : ProgramOutcome::ProgramNoTemporaryFolder;
     }
     if (!FinalPath(program, movedTo)) movedTo[0] = '\0';
     // The file first, then its folder: the restart deletes them in this order.
-    if (elevated && DeleteAtRestart(program) && DeleteAtRestart(folder.get())) {
-        return ProgramMove::ProgramMovedForRestart;
+    if (elevated && DeleteAtRestart(program, calls.rights) && DeleteAtRestart(folder.get(), calls.rights)) {
+        return ProgramOutcome::ProgramMovedForRestart;
     }
-    return ProgramMove::ProgramMoved;
+    return ProgramOutcome::ProgramMoved;
 }
 
 // The open entry's name as the system gives it (links resolved), without the
@@ -156,21 +158,48 @@ constexpr NTSTATUS kStatusNotSameDevice = static_cast<NTSTATUS>(0xC00000D4L);
     return true;
 }
 
-}  // namespace
-
-ProgramMove MoveProgramOut(HANDLE program, bool elevated, char (&movedTo)[kFinalPathChars],
-                           RenameFunction rename) noexcept {
-    movedTo[0] = '\0';
+[[nodiscard]] ProgramOutcome MoveProgramOut(HANDLE program, bool elevated, char (&movedTo)[kFinalPathChars],
+                                            const ProgramFileCalls& calls) noexcept {
     wchar_t name[MAX_PATH];
     char temp[MAX_PATH];
-    if (!OwnName(program, name) || !TempFolder(elevated, temp)) return ProgramMove::ProgramNotMoved;
-    const ProgramMove moved = MoveInto(program, name, temp, elevated, movedTo, rename);
+    if (!OwnName(program, name) || !TempFolder(elevated, temp)) return ProgramOutcome::ProgramNoTemporaryFolder;
+    const ProgramOutcome moved = MoveInto(program, name, temp, elevated, movedTo, calls);
     // A program on another drive than the temporary folder (installed on D:,
     // say) would otherwise stay for good: its own drive's root takes it.
     char root[MAX_PATH];
-    if (moved != ProgramMove::ProgramOtherVolume || !DriveRootOf(program, root)) return moved;
-    const ProgramMove again = MoveInto(program, name, root, elevated, movedTo, rename);
-    return again == ProgramMove::ProgramNotMoved ? ProgramMove::ProgramOtherVolume : again;
+    if (moved != ProgramOutcome::ProgramOtherVolume || !DriveRootOf(program, root)) return moved;
+    const ProgramOutcome again = MoveInto(program, name, root, elevated, movedTo, calls);
+    return again == ProgramOutcome::ProgramNoTemporaryFolder ? ProgramOutcome::ProgramOtherVolume : again;
+}
+
+}  // namespace
+
+ProgramOutcome SettleProgramFile(HANDLE program, const FileIdentity& identity, bool elevated,
+                                 char (&movedTo)[kFinalPathChars], char (&atRestart)[kFinalPathChars],
+                                 const ProgramFileCalls& calls) noexcept {
+    movedTo[0] = '\0';
+    atRestart[0] = '\0';
+    // It is opened again for moving, not shared for that, so that nobody can
+    // move it meanwhile and put another file at its name; and it must be the
+    // same file still (Wine opens it again by its name). Open elsewhere
+    // without sharing a move, it is in use.
+    const win32::UniqueFile movable(::ReOpenFile(program, kProgramAccess, FILE_SHARE_READ, 0));
+    FileIdentity reopened;
+    if (movable && (!IdentityOf(movable.get(), reopened) || !(reopened == identity))) {
+        return ProgramOutcome::ProgramChanged;
+    }
+    ProgramOutcome outcome = ProgramOutcome::ProgramInUse;
+    if (movable) {
+        outcome = MoveProgramOut(movable.get(), elevated, movedTo, calls);
+        if (outcome == ProgramOutcome::ProgramMoved || outcome == ProgramOutcome::ProgramMovedForRestart) {
+            return outcome;
+        }
+    }
+    if (elevated && FinalPath(program, atRestart) && DeleteAtRestart(program, calls.rights)) {
+        return ProgramOutcome::ProgramAtRestart;
+    }
+    atRestart[0] = '\0';
+    return outcome;
 }
 
 bool StandardUserRights(const wchar_t* path, DWORD& granted) noexcept {

@@ -15,25 +15,6 @@
 
 namespace larkspan {
 
-enum class ProgramMove {
-    ProgramMoved,            // moved out; `movedTo` names it
-    ProgramMovedForRestart,  // moved out, and it and its new folder go when Windows restarts
-    ProgramOtherVolume,      // neither the temporary folder nor the program's own drive could take it
-    ProgramNotMoved,         // the temporary folder is missing, full or not writable, or the file is in use
-};
-// Moves the program file, open with DELETE, out of its folder into a new
-// folder with a random name: in the system's temporary folder, created so that
-// only administrators and the system may use it, in a run with rights
-// (`elevated`); in the user's temporary folder otherwise. A file cannot move to
-// another drive, so where the temporary folder is on another drive than the
-// program, the new folder is made in the root of the program's own drive
-// instead. In a run with rights the moved file and its folder are deleted when
-// Windows restarts, where DeleteAtRestart allows that.
-// `rename` is NtSetInformationFile, or a test's stand-in.
-using RenameFunction = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
-[[nodiscard]] ProgramMove MoveProgramOut(HANDLE program, bool elevated, char (&movedTo)[kFinalPathChars],
-                                         RenameFunction rename = ::NtSetInformationFile) noexcept;
-
 // What a user with a standard user's rights may do to the file or folder at
 // `path` (an access mask), opened as itself; false when that cannot be told.
 using UserRightsQuery = bool (*)(const wchar_t* path, DWORD& granted) noexcept;
@@ -54,5 +35,38 @@ using UserRightsQuery = bool (*)(const wchar_t* path, DWORD& granted) noexcept;
 // it by its name then, with all rights and following links: so nothing is
 // scheduled that a user without administrator rights could replace by then.
 [[nodiscard]] bool DeleteAtRestart(HANDLE entry, UserRightsQuery rights = StandardUserRights) noexcept;
+
+// The system calls that settling the program file makes, or a test's stand-ins
+// (Wine lets every user change every folder, and keeps all drives on one file
+// system).
+using RenameFunction = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+struct ProgramFileCalls {
+    UserRightsQuery rights = StandardUserRights;
+    RenameFunction rename = ::NtSetInformationFile;
+};
+
+enum class ProgramOutcome {
+    ProgramMoved,              // moved out; `movedTo` names where it stays
+    ProgramMovedForRestart,    // moved out, and it and its new folder go when Windows restarts
+    ProgramAtRestart,          // stays in its folder until Windows restarts, which deletes it
+    ProgramInUse,              // open elsewhere without sharing a move, and not left for the restart
+    ProgramNoTemporaryFolder,  // the temporary folder is missing, full or not writable
+    ProgramOtherVolume,        // neither the temporary folder nor the program's own drive could take it
+    ProgramChanged,            // opened again for moving, it was another file
+};
+// Settles the program file `program` (open with FILE_READ_ATTRIBUTES, checked
+// to be `identity`): opens it again for moving, without sharing that, and
+// moves it out of its folder into a new folder with a random name: in the
+// system's temporary folder, made so that only administrators and the system
+// may use it, in a run with rights (`elevated`); in the user's temporary
+// folder otherwise. A file cannot move to another drive, so where the
+// temporary folder is on another drive than the program, the new folder is
+// made in the root of the program's own drive instead. In a run with rights
+// the moved file and its folder are deleted when Windows restarts, and a file
+// that cannot be moved is deleted in its folder then, where DeleteAtRestart
+// allows that (`atRestart` names it).
+[[nodiscard]] ProgramOutcome SettleProgramFile(HANDLE program, const FileIdentity& identity, bool elevated,
+                                               char (&movedTo)[kFinalPathChars], char (&atRestart)[kFinalPathChars],
+                                               const ProgramFileCalls& calls = {}) noexcept;
 
 }  // namespace larkspan

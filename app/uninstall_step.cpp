@@ -56,7 +56,6 @@ constexpr int kReportChars = kListChars + 2048;
 constexpr DWORD kFileAccess = DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 constexpr DWORD kRecordAccess = kFileAccess | FILE_WRITE_DATA;
 constexpr DWORD kReadAccess = FILE_READ_DATA | FILE_READ_ATTRIBUTES;
-constexpr DWORD kProgramAccess = DELETE | FILE_READ_ATTRIBUTES;
 
 void ShowMessage(HWND owner, const char* text, UINT icon) noexcept {
     ::MessageBoxA(owner, text, kCaption, MB_OK | MB_SETFOREGROUND | icon);
@@ -287,36 +286,28 @@ void RemoveProgramFile(const Installation& at, const char* fileName, bool elevat
         report.failed = true;
         return;
     }
-    // It is opened again for moving, not shared for that, so that nobody can
-    // move it meanwhile and put another file at its name; and it must be the
-    // same file still (Wine opens it again by its name).
-    const win32::UniqueFile movable(::ReOpenFile(program.entry.get(), kProgramAccess, FILE_SHARE_READ, 0));
-    const char* reason = kInUse;
-    if (movable && (!IdentityOf(movable.get(), identity) || !(identity == at.program))) {
-        NameLeft(report, fileName, kNotRemoved);
-        report.failed = true;
-        return;
+    const char* reason = kNotRemoved;
+    switch (SettleProgramFile(program.entry.get(), at.program, elevated, report.movedTo, report.atRestartName)) {
+        case ProgramOutcome::ProgramMovedForRestart:
+            report.movedTo[0] = '\0';  // nothing of it for the user to do
+            return;
+        case ProgramOutcome::ProgramMoved:
+            return;
+        case ProgramOutcome::ProgramAtRestart:
+            report.atRestart = true;
+            return;
+        case ProgramOutcome::ProgramInUse:
+            reason = kInUse;
+            break;
+        case ProgramOutcome::ProgramNoTemporaryFolder:
+            reason = kNoTemporaryFolder;
+            break;
+        case ProgramOutcome::ProgramOtherVolume:
+            reason = kOtherVolume;
+            break;
+        case ProgramOutcome::ProgramChanged:
+            break;
     }
-    if (movable) {
-        switch (MoveProgramOut(movable.get(), elevated, report.movedTo)) {
-            case ProgramMove::ProgramMovedForRestart:
-                report.movedTo[0] = '\0';
-                return;
-            case ProgramMove::ProgramMoved:
-                return;
-            case ProgramMove::ProgramOtherVolume:
-                reason = kOtherVolume;
-                break;
-            case ProgramMove::ProgramNotMoved:
-                reason = kNoTemporaryFolder;
-                break;
-        }
-    }
-    if (elevated && FinalPath(program.entry.get(), report.atRestartName) && DeleteAtRestart(program.entry.get())) {
-        report.atRestart = true;
-        return;
-    }
-    report.atRestartName[0] = '\0';
     NameLeft(report, fileName, reason);
     report.failed = true;
 }

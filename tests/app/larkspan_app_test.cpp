@@ -16,6 +16,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -348,11 +349,14 @@ TEST(UninstallRestart, LeavesForTheRestartOnlyWhatNoUserCouldReplace) {
     }
 }
 
-// A program on another drive than the temporary folder (installed on D:, say)
-// cannot be moved there, and would otherwise stay for good: its own drive's
-// root takes it. Wine keeps every drive on one Unix file system, where a move
-// always works, so the refusal is injected: a move into the temporary folder,
-// or into any folder, fails as between drives.
+// The program file's own step, with what Wine cannot show injected: a program
+// on another drive than the temporary folder (installed on D:, say) cannot be
+// moved there and would otherwise stay for good, so its own drive's root takes
+// it (Wine keeps every drive on one Unix file system, where a move always
+// works: a move into the refused folders fails as between drives); a file in
+// use cannot be moved, and a run with rights leaves it for the restart only
+// where no user without rights could replace it by then (under Wine every
+// user may change every folder).
 std::string g_refused;  // moves into folders whose names start so fail
 LONG NTAPI RenameAcrossDrives(HANDLE file, PIO_STATUS_BLOCK io, PVOID information, ULONG size,
                               FILE_INFORMATION_CLASS kind) {
@@ -363,34 +367,69 @@ LONG NTAPI RenameAcrossDrives(HANDLE file, PIO_STATUS_BLOCK io, PVOID informatio
     if (length > 4 && ::_strnicmp(folder + 4, g_refused.c_str(), g_refused.size()) == 0) return kNotSameDevice;
     return ::NtSetInformationFile(file, io, information, size, kind);
 }
+bool NoUserMayChange(const wchar_t*, DWORD& granted) noexcept {
+    granted = 0;
+    return true;
+}
+bool EveryUserMayChange(const wchar_t*, DWORD& granted) noexcept {
+    granted = FILE_ALL_ACCESS;
+    return true;
+}
 
-TEST(UninstallProgramFile, OnAnotherDriveThanTheTemporaryFolderMovesToItsOwnDrivesRoot) {
+TEST(UninstallProgramFile, MovesOutOrLeavesForTheRestartOnlyWhatNoUserCouldReplace) {
+    using larkspan::ProgramOutcome;
     char temp[MAX_PATH] = {};
     ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string none = "\\\\no folder";  // refuses nothing
     struct Case {
+        const char* name;
+        bool elevated, inUse;
         std::string refused;
-        larkspan::ProgramMove result;
-        const char* movedTo;
+        larkspan::UserRightsQuery rights;
+        ProgramOutcome outcome;
+        const char* movedTo;  // where it went, or "" where it stays
+        bool pending;         // left for the restart
     } const cases[] = {
-        {temp, larkspan::ProgramMove::ProgramMoved, "C:\\Larkspan-"},
-        {"", larkspan::ProgramMove::ProgramOtherVolume, ""},
+        {"the temporary folder on another drive", false, false, temp, EveryUserMayChange, ProgramOutcome::ProgramMoved,
+         "C:\\Larkspan-", false},
+        {"no drive takes it", false, false, "", EveryUserMayChange, ProgramOutcome::ProgramOtherVolume, "", false},
+        {"with rights, moved where no user could replace it", true, false, none, NoUserMayChange,
+         ProgramOutcome::ProgramMovedForRestart, "C:\\windows\\temp\\Larkspan-", true},
+        {"in use, with rights, where no user could replace it", true, true, none, NoUserMayChange,
+         ProgramOutcome::ProgramAtRestart, "", true},
+        {"in use, with rights, where a user could replace it", true, true, none, EveryUserMayChange,
+         ProgramOutcome::ProgramInUse, "", false},
+        {"in use, without rights", false, true, none, NoUserMayChange, ProgramOutcome::ProgramInUse, "", false},
     };
-    support::TempFolder folder("other drive");
+    support::TempFolder folder("program file");
     const std::string program = folder / "Larkspan.exe";
+    static_cast<void>(support::TakePendingDeletions());
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.refused);
+        SCOPED_TRACE(c.name);
         g_refused = c.refused;
         ASSERT_TRUE(::CopyFileA(WindowsPath(LARKSPAN_APP_FILE).c_str(), program.c_str(), FALSE));
         char movedTo[larkspan::kFinalPathChars] = {};
+        char atRestart[larkspan::kFinalPathChars] = {};
         {
-            const win32::UniqueFile file(::CreateFileA(program.c_str(), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-                                                       nullptr, OPEN_EXISTING, 0, nullptr));
-            ASSERT_TRUE(file);
-            EXPECT_EQ(larkspan::MoveProgramOut(file.get(), false, movedTo, RenameAcrossDrives), c.result);
+            // Somebody else has it open without sharing a move.
+            const win32::UniqueFile user(c.inUse ? ::CreateFileA(program.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                                 nullptr, OPEN_EXISTING, 0, nullptr)
+                                                 : INVALID_HANDLE_VALUE);
+            const win32::UniqueFile file(::CreateFileA(program.c_str(), FILE_READ_ATTRIBUTES,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                       OPEN_EXISTING, 0, nullptr));
+            larkspan::FileIdentity identity;
+            ASSERT_TRUE(file && larkspan::IdentityOf(file.get(), identity));
+            EXPECT_EQ(larkspan::SettleProgramFile(file.get(), identity, c.elevated, movedTo, atRestart,
+                                                  {c.rights, RenameAcrossDrives}),
+                      c.outcome);
         }
         const std::string moved = movedTo;
-        EXPECT_EQ(moved.rfind(c.movedTo, 0), 0u) << moved;
-        EXPECT_EQ(support::FileExists(program), moved.empty());
+        EXPECT_EQ(::_strnicmp(moved.c_str(), c.movedTo, std::strlen(c.movedTo)), 0) << moved;
+        EXPECT_EQ(support::FileExists(program), moved.empty() && c.outcome != ProgramOutcome::ProgramMovedForRestart);
+        EXPECT_EQ(std::string(atRestart), c.outcome == ProgramOutcome::ProgramAtRestart ? program : "");
+        const std::string pending = support::TakePendingDeletions();
+        EXPECT_EQ(!pending.empty(), c.pending) << pending;
         if (!moved.empty()) {
             EXPECT_TRUE(support::FileExists(moved));
             EXPECT_EQ(moved.substr(moved.size() - sizeof "\\Larkspan.exe" + 1), "\\Larkspan.exe");
