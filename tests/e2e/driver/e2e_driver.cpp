@@ -298,7 +298,12 @@ bool PressEscape(HWND dialog) noexcept {
     const UINT scan = ::MapVirtualKeyA(VK_ESCAPE, MAPVK_VK_TO_VSC);
     const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
     const LPARAM up = down | (LPARAM{1} << 30) | (LPARAM{1} << 31);
-    return ::PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, down) && ::PostMessageA(target, WM_KEYUP, VK_ESCAPE, up);
+    if (!::PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, down)) return false;
+    // The key-down may have closed the dialog already, its controls with it
+    // (seen on a loaded machine): then the key-up has nowhere to go, as the
+    // key was pressed all the same.
+    static_cast<void>(::PostMessageA(target, WM_KEYUP, VK_ESCAPE, up));
+    return true;
 }
 
 const char* IconName(IconKind kind) noexcept {
