@@ -158,6 +158,41 @@ constexpr DWORD kProgramAccess = DELETE | FILE_READ_ATTRIBUTES;
     return true;
 }
 
+// Whether a user with the rights that `rights` tells could put something else
+// at `path` (a drive path, "X:\...") before Windows restarts: replace the entry,
+// or a folder on its way, with a link (add to a folder, and take away or
+// rename what is in it). Anything that cannot be told counts as could. The
+// path is walked in place; it is whole again whenever the answer is false.
+[[nodiscard]] bool CouldUserReplace(wchar_t (&path)[kFinalPathChars], UserRightsQuery rights) noexcept {
+    // To put something else at a name, one must add to its folder and take
+    // away what has the name now (or rename it). Whoever may change a
+    // folder's permissions or owner may do both.
+    constexpr DWORD kTakeOver = WRITE_DAC | WRITE_OWNER;
+    constexpr DWORD kAdd = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | kTakeOver;
+    constexpr DWORD kTakeAwayChild = FILE_DELETE_CHILD | kTakeOver;
+    constexpr DWORD kTakeAway = DELETE | kTakeOver;
+    // From the drive's root, one name at a time: each folder on the way, the
+    // entry last. The root itself cannot be replaced.
+    int end = 3;  // after "X:\"
+    wchar_t saved = path[end];
+    path[end] = L'\0';
+    DWORD parent = 0;
+    if (!rights(path, parent)) return true;
+    path[end] = saved;
+    while (path[end] != L'\0') {
+        while (path[end] != L'\0' && path[end] != L'\\') ++end;
+        saved = path[end];
+        path[end] = L'\0';
+        DWORD child = 0;
+        if (!rights(path, child)) return true;
+        if ((parent & kAdd) != 0 && ((parent & kTakeAwayChild) != 0 || (child & kTakeAway) != 0)) return true;
+        path[end] = saved;
+        if (saved != L'\0') ++end;
+        parent = child;
+    }
+    return false;
+}
+
 [[nodiscard]] ProgramOutcome MoveProgramOut(HANDLE program, bool elevated, char (&movedTo)[kFinalPathChars],
                                             const ProgramFileCalls& calls) noexcept {
     wchar_t name[MAX_PATH];
@@ -246,42 +281,12 @@ bool StandardUserRights(const wchar_t* path, DWORD& granted) noexcept {
                          &granted, &allowed) != FALSE;
 }
 
-bool CouldUserReplace(HANDLE entry, UserRightsQuery rights) noexcept {
-    // To put something else at a name, one must add to its folder and take
-    // away what has the name now (or rename it). Whoever may change a
-    // folder's permissions or owner may do both.
-    constexpr DWORD kTakeOver = WRITE_DAC | WRITE_OWNER;
-    constexpr DWORD kAdd = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | kTakeOver;
-    constexpr DWORD kTakeAwayChild = FILE_DELETE_CHILD | kTakeOver;
-    constexpr DWORD kTakeAway = DELETE | kTakeOver;
-    wchar_t path[kFinalPathChars];
-    if (!DrivePath(entry, path)) return true;
-    // From the drive's root, one name at a time: each folder on the way, the
-    // entry last. The root itself cannot be replaced.
-    int end = 3;  // after "X:\"
-    wchar_t saved = path[end];
-    path[end] = L'\0';
-    DWORD parent = 0;
-    if (!rights(path, parent)) return true;
-    path[end] = saved;
-    while (path[end] != L'\0') {
-        while (path[end] != L'\0' && path[end] != L'\\') ++end;
-        saved = path[end];
-        path[end] = L'\0';
-        DWORD child = 0;
-        if (!rights(path, child)) return true;
-        if ((parent & kAdd) != 0 && ((parent & kTakeAwayChild) != 0 || (child & kTakeAway) != 0)) return true;
-        path[end] = saved;
-        if (saved != L'\0') ++end;
-        parent = child;
-    }
-    return false;
-}
-
 bool DeleteAtRestart(HANDLE entry, UserRightsQuery rights) noexcept {
-    char path[kFinalPathChars];
-    return !CouldUserReplace(entry, rights) && FinalPath(entry, path) &&
-           ::MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    // A name of another form than a drive path (a network share) is never
+    // left for the restart.
+    wchar_t path[kFinalPathChars];
+    return DrivePath(entry, path) && !CouldUserReplace(path, rights) &&
+           ::MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
 }  // namespace larkspan

@@ -24,16 +24,12 @@ using UserRightsQuery = bool (*)(const wchar_t* path, DWORD& granted) noexcept;
 // entry's security descriptor.
 [[nodiscard]] bool StandardUserRights(const wchar_t* path, DWORD& granted) noexcept;
 
-// Whether a user with the rights that `rights` tells could put something else
-// at the name of the open entry before Windows restarts: replace the entry,
-// or a folder on its way, with a link (add to a folder, and take away or
-// rename what is in it). Anything that cannot be told counts as could.
-[[nodiscard]] bool CouldUserReplace(HANDLE entry, UserRightsQuery rights) noexcept;
-
 // Has Windows delete the open file or folder when it next restarts (only a
 // run with rights may); false when it cannot be scheduled. The system deletes
 // it by its name then, with all rights and following links: so nothing is
-// scheduled that a user without administrator rights could replace by then.
+// scheduled that a user with the rights that `rights` tells could replace by
+// then (the entry, or a folder on its way, taken away or renamed and a link
+// put in its place). Anything that cannot be told counts as could.
 [[nodiscard]] bool DeleteAtRestart(HANDLE entry, UserRightsQuery rights = StandardUserRights) noexcept;
 
 // The system calls that settling the program file makes, or a test's stand-ins
